@@ -1,0 +1,37 @@
+#include "ticker.h"
+
+#include <cstring>
+
+#include "vbi.h"
+
+void ticker_init(ScopeTicker *t)
+{
+    memset(t->text, ' ', TICKER_BLANKS);
+    t->text[TICKER_BLANKS] = '\0';
+    t->backlog = 0;
+    t->shift = 0;
+}
+
+void ticker_step(ScopeTicker *t)
+{
+    if (t->shift != 0) {
+        if (t->backlog <= TICKER_MAX_BACKLOG)
+            t->shift -= 2;
+        else
+            t->shift = 0;
+    }
+    if (t->shift == 0 && t->backlog > 1) {
+        size_t len = strlen(t->text);
+        memmove(t->text, t->text + 2, len - 2 + 1);
+        t->backlog -= 2;
+        t->shift = t->backlog <= TICKER_MAX_BACKLOG ? 12 : 0;
+    }
+}
+
+int32_t line_offset_step(int32_t line_offset)
+{
+    line_offset += VBI_LINE_SIZE;
+    if (line_offset >= VBI_BLOCK_SIZE)
+        line_offset = 0;
+    return line_offset;
+}

@@ -1,0 +1,22 @@
+// The caption ticker of the two scopes: a line of text along the top edge
+// that slides left two pixels per drawn block and loses its two front
+// characters every sixth block while characters wait.
+#pragma once
+#include <cstdint>
+
+enum { TICKER_SIZE = 384, TICKER_BLANKS = 119, TICKER_MAX_BACKLOG = 100 };
+
+struct ScopeTicker {
+    char text[TICKER_SIZE];  // NUL-terminated, 119 + backlog characters
+    uint32_t backlog;        // characters appended and not yet scrolled off
+    int32_t shift;           // extra x offset of the text, 0..12
+};
+
+void ticker_init(ScopeTicker *t);
+
+// One drawn block's slide, after the assembler has appended its characters
+// and backlog has been raised by them.
+void ticker_step(ScopeTicker *t);
+
+// A key or button press moves the scope to the next of the 32 lines.
+int32_t line_offset_step(int32_t line_offset);
