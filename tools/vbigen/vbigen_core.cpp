@@ -1,0 +1,300 @@
+#include "vbigen_core.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "vbi.h"
+
+void gen_default_options(GenOptions *o)
+{
+    memset(o, 0, sizeof *o);
+    o->signal.blank = 60;
+    o->signal.data = 130;
+    o->signal.noise = 0;
+    o->signal.offset = 0;
+    o->signal.edge = 6;
+    o->signal.bit = 56.875;
+    o->line = VBI_CAPTION_LINE;
+    o->counter_start = 1;
+    o->counter_step = 1;
+    o->repeat = 1;
+    o->hold = 1;
+    o->lead = 2;
+    o->blocks = -1;
+    // Resume caption loading, erase displayed memory, end of caption.
+    o->controls[0] = 0x2014;
+    o->controls[1] = 0x2C14;
+    o->controls[2] = 0x2F14;
+    o->ncontrols = 3;
+    o->control_copies = 2;
+    o->seed = 1;
+}
+
+static int odd_parity(int code)
+{
+    code &= 0x7F;
+    return __builtin_popcount((unsigned)code) & 1 ? code : code | 0x80;
+}
+
+uint16_t gen_pair(int first, int second)
+{
+    return (uint16_t)(odd_parity(first) | odd_parity(second) << 8);
+}
+
+size_t gen_text_pairs(const char *text, const GenOptions *o, uint16_t *out, size_t max)
+{
+    size_t n = 0;
+    const char *p = text;
+    while (*p && n < max) {
+        const char *end = strchr(p, '\n');
+        size_t len = end ? (size_t)(end - p) : strlen(p);
+        // Only the printable codes travel as text; anything else is dropped.
+        char chars[4096];
+        size_t k = 0;
+        for (size_t i = 0; i < len && k < sizeof chars; i++)
+            if (p[i] >= 0x20 && p[i] < 0x7F)
+                chars[k++] = p[i];
+        if (k > 0) {
+            for (size_t i = 0; i < k && n < max; i += 2)
+                out[n++] = gen_pair(chars[i], i + 1 < k ? chars[i + 1] : 0);
+            for (int c = 0; c < o->ncontrols; c++)
+                for (int copy = 0; copy < o->control_copies && n < max; copy++)
+                    out[n++] = gen_pair(o->controls[c] & 0x7F, o->controls[c] >> 8);
+        }
+        p += len;
+        if (*p == '\n')
+            p++;
+    }
+    return n;
+}
+
+// A smooth step of length e centred on 0.
+static double ramp(double x, double e)
+{
+    if (x <= -e / 2)
+        return 0;
+    if (x >= e / 2)
+        return 1;
+    return (1 - cos(M_PI * (x + e / 2) / e)) / 2;
+}
+
+double gen_level(double t, uint16_t word, const GenSignal *s)
+{
+    if (word == 0)
+        return s->blank;
+    double amp = s->data - s->blank;
+    double u = t - s->offset;
+    // Clock run-in: seven raised-cosine cycles, one per bit time, rising
+    // from blanking to the data level and back.
+    double runin_start = 44.5, runin_end = 44.5 + 7 * s->bit;
+    if (u >= runin_start && u < runin_end)
+        return s->blank + amp * (1 - cos(2 * M_PI * (u - runin_start) / s->bit)) / 2;
+    // Start bit (always 1) then 16 data bits, NRZ with smooth edges.
+    double first = 538.5;
+    double level = 0;
+    for (int j = 0; j < 17; j++) {
+        int bit = j == 0 ? 1 : (word >> (j - 1)) & 1;
+        if (!bit)
+            continue;
+        double a = first + j * s->bit, b = a + s->bit;
+        level += ramp(u - a, s->edge) - ramp(u - b, s->edge);
+    }
+    return s->blank + amp * level;
+}
+
+void gen_noise_init(GenNoise *n, uint32_t seed)
+{
+    n->state = 0x9E3779B97F4A7C15ull ^ seed;
+    for (double &t : n->taps)
+        t = 0;
+}
+
+static double uniform(GenNoise *n)
+{
+    // xorshift64*
+    n->state ^= n->state >> 12;
+    n->state ^= n->state << 25;
+    n->state ^= n->state >> 27;
+    return ((n->state * 2685821657736338717ull) >> 11) * (1.0 / 9007199254740992.0);
+}
+
+// Gaussian noise through a four-sample moving average: about 4 MHz of
+// bandwidth at this sample rate, like the video path in front of the
+// sampler.  Scaled so that its standard deviation is 1.
+static double band_limited(GenNoise *n)
+{
+    double u1 = uniform(n), u2 = uniform(n);
+    double g = sqrt(-2 * log(u1 + 1e-300)) * cos(2 * M_PI * u2);
+    n->taps[3] = n->taps[2];
+    n->taps[2] = n->taps[1];
+    n->taps[1] = n->taps[0];
+    n->taps[0] = g;
+    return (n->taps[0] + n->taps[1] + n->taps[2] + n->taps[3]) / 2;
+}
+
+void gen_render_line(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise *noise)
+{
+    for (int i = 0; i < VBI_LINE_SIZE; i++) {
+        double v = gen_level(i, word, s);
+        if (s->noise > 0)
+            v += s->noise * band_limited(noise);
+        long r = lround(v);
+        line[i] = (uint8_t)(r < 0 ? 0 : r > 255 ? 255 : r);
+    }
+}
+
+uint32_t gen_counter(const GenOptions *o, long frame)
+{
+    uint32_t c = o->counter_start + (uint32_t)frame * o->counter_step;
+    if (o->gap_every > 0)
+        c += (uint32_t)(frame / o->gap_every) * o->gap;
+    return c;
+}
+
+void gen_render_block(uint8_t *block, uint16_t word, long frame, const GenOptions *o, GenNoise *noise)
+{
+    // Lines without captions sit at blanking; only the caption line carries
+    // noise, which is where the slicers look.
+    memset(block, (int)lround(o->signal.blank), VBI_BLOCK_SIZE);
+    gen_render_line(block + o->line * VBI_LINE_SIZE, word, &o->signal, noise);
+    vbi_set_frame_counter(block, gen_counter(o, frame));
+}
+
+uint16_t gen_frame_word(const GenOptions *o, const uint16_t *pairs, size_t npairs, long frame)
+{
+    long slot = frame / (o->hold > 0 ? o->hold : 1);
+    if (slot < o->lead || npairs == 0)
+        return gen_pair(0, 0);
+    return pairs[(size_t)(slot - o->lead) % npairs];
+}
+
+static bool parse_long(const char *s, long lo, long hi, long *out)
+{
+    char *end;
+    errno = 0;
+    long long v = strtoll(s, &end, 0);
+    if (end == s || *end || errno || v < lo || v > hi)
+        return false;
+    *out = (long)v;
+    return true;
+}
+
+static bool parse_u32(const char *s, uint32_t *out)
+{
+    char *end;
+    errno = 0;
+    unsigned long long v = strtoull(s, &end, 0);
+    if (end == s || *end || errno || v > 0xFFFFFFFFull || s[0] == '-')
+        return false;
+    *out = (uint32_t)v;
+    return true;
+}
+
+static bool parse_double(const char *s, double lo, double hi, double *out)
+{
+    char *end;
+    double v = strtod(s, &end);
+    if (end == s || *end || !(v >= lo && v <= hi))
+        return false;
+    *out = v;
+    return true;
+}
+
+static bool parse_controls(const char *s, GenOptions *o)
+{
+    o->ncontrols = 0;
+    while (*s) {
+        char *end;
+        unsigned long v = strtoul(s, &end, 16);
+        if (end - s != 4 || o->ncontrols >= GEN_MAX_CONTROLS)
+            return false;
+        int first = (int)(v >> 8) & 0x7F, second = (int)v & 0x7F;
+        if (first < 0x01 || first > 0x1F)
+            return false;
+        o->controls[o->ncontrols++] = (uint16_t)(first | second << 8);
+        s = end;
+        if (*s == ',')
+            s++;
+        else if (*s)
+            return false;
+    }
+    return o->ncontrols > 0;
+}
+
+const char *gen_parse_args(int argc, char **argv, GenArgs *a)
+{
+    memset(a, 0, sizeof *a);
+    gen_default_options(&a->opt);
+    GenOptions *o = &a->opt;
+    int i = 1;
+    for (; i < argc; i++) {
+        const char *opt = argv[i];
+        if (opt[0] != '-' || strcmp(opt, "-") == 0)
+            break;
+        if (strcmp(opt, "--") == 0) {
+            i++;
+            break;
+        }
+        if (strcmp(opt, "-h") == 0 || strcmp(opt, "--help") == 0)
+            return "";
+        if (i + 1 >= argc)
+            return "option needs a value";
+        const char *v = argv[++i];
+        long n;
+        bool ok = true;
+        if (strcmp(opt, "-o") == 0)
+            a->out = v;
+        else if (strcmp(opt, "-t") == 0) {
+            if (a->ntexts >= 64)
+                return "too many -t lines (64 at most)";
+            a->texts[a->ntexts++] = v;
+        } else if (strcmp(opt, "-n") == 0)
+            ok = parse_long(v, 0, 1L << 30, &o->blocks);
+        else if (strcmp(opt, "--blank") == 0)
+            ok = parse_double(v, 0, 255, &o->signal.blank);
+        else if (strcmp(opt, "--data") == 0)
+            ok = parse_double(v, 0, 255, &o->signal.data);
+        else if (strcmp(opt, "--noise") == 0)
+            ok = parse_double(v, 0, 255, &o->signal.noise);
+        else if (strcmp(opt, "--offset") == 0)
+            ok = parse_double(v, -400, 400, &o->signal.offset);
+        else if (strcmp(opt, "--edge") == 0)
+            ok = parse_double(v, 0, 56, &o->signal.edge);
+        else if (strcmp(opt, "--line") == 0) {
+            ok = parse_long(v, 0, 31, &n);
+            o->line = (int)n;
+        } else if (strcmp(opt, "--counter-start") == 0)
+            ok = parse_u32(v, &o->counter_start);
+        else if (strcmp(opt, "--counter-step") == 0)
+            ok = parse_u32(v, &o->counter_step);
+        else if (strcmp(opt, "--repeat") == 0) {
+            ok = parse_long(v, 1, 1000, &n);
+            o->repeat = (int)n;
+        } else if (strcmp(opt, "--gap-every") == 0) {
+            ok = parse_long(v, 1, 1L << 30, &n);
+            o->gap_every = (int)n;
+        } else if (strcmp(opt, "--gap") == 0)
+            ok = parse_u32(v, &o->gap);
+        else if (strcmp(opt, "--hold") == 0) {
+            ok = parse_long(v, 1, 1000, &n);
+            o->hold = (int)n;
+        } else if (strcmp(opt, "--lead") == 0) {
+            ok = parse_long(v, 0, 1L << 20, &n);
+            o->lead = (int)n;
+        } else if (strcmp(opt, "--controls") == 0)
+            ok = parse_controls(v, o);
+        else if (strcmp(opt, "--copies") == 0) {
+            ok = parse_long(v, 1, 100, &n);
+            o->control_copies = (int)n;
+        } else if (strcmp(opt, "--seed") == 0)
+            ok = parse_u32(v, &o->seed);
+        else
+            return "unknown option";
+        if (!ok)
+            return "bad value for an option";
+    }
+    a->first_file = i < argc ? i : 0;
+    return nullptr;
+}

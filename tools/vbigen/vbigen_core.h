@@ -1,0 +1,90 @@
+// The VBI signal generator: renders caption pairs into blocks as the VBI
+// device delivers them, so that the caption programs can be exercised
+// without a tuner.  The model of line 21 as this device samples it:
+//
+//   sample clock 28.636 MHz (8 x 3.579545 MHz); one caption bit is 56.875
+//   samples; the first sample of a line lies 8.52 us after the leading edge
+//   of horizontal sync; the seven-cycle clock run-in starts at sample 44.5,
+//   so its crests fall at 73, 130, ... 414; the start bit begins at sample
+//   538.5 and the 16 data bits follow, least significant bit first, each
+//   byte with odd parity; blanking near 60, data level near 130.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+enum {
+    GEN_MAX_CONTROLS = 16,
+    GEN_MAX_PAIRS = 1 << 16,   // caption pairs of one pass over the text
+};
+
+struct GenSignal {
+    double blank;      // blanking level
+    double data;       // data level (run-in crests, 1 bits)
+    double noise;      // standard deviation of the band-limited noise
+    double offset;     // timing offset in samples, added to every edge
+    double edge;       // length of a bit edge in samples
+    double bit;        // samples per bit
+};
+
+struct GenOptions {
+    GenSignal signal;
+    int line;                    // line index that carries the captions
+    uint32_t counter_start;      // frame counter of the first frame
+    uint32_t counter_step;       // added from one frame to the next
+    int repeat;                  // blocks delivered per frame (same counter)
+    int gap_every;               // after this many frames ...
+    uint32_t gap;                // ... the counter jumps this much further
+    int hold;                    // frames that carry each caption pair
+    int lead;                    // null pairs before the text
+    long blocks;                 // total blocks to write, -1: one pass of the text
+    uint16_t controls[GEN_MAX_CONTROLS];  // control pairs after every text line
+    int ncontrols;
+    int control_copies;          // broadcasters send every control pair twice
+    uint32_t seed;
+};
+
+void gen_default_options(GenOptions *o);
+
+// Adds odd parity to both 7-bit codes of a pair.
+uint16_t gen_pair(int first, int second);
+
+// Turns caption text (lines separated by newlines) into the pairs that carry
+// it: the text two characters per pair, each line followed by the control
+// pattern.  Returns the number of pairs written to out (at most max).
+size_t gen_text_pairs(const char *text, const GenOptions *o, uint16_t *out, size_t max);
+
+// The level of the caption signal at time t (in samples) for a pair.
+double gen_level(double t, uint16_t word, const GenSignal *s);
+
+struct GenNoise {
+    uint64_t state;
+    double taps[4];
+};
+void gen_noise_init(GenNoise *n, uint32_t seed);
+
+// Renders one line of 2048 samples carrying word (0: a blank line with no
+// run-in, as between captions on a line that carries none).
+void gen_render_line(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise *noise);
+
+// Frame counter of frame f (0 = first frame).
+uint32_t gen_counter(const GenOptions *o, long frame);
+
+// Fills a whole block for frame f carrying word.
+void gen_render_block(uint8_t *block, uint16_t word, long frame, const GenOptions *o, GenNoise *noise);
+
+// Command line of the generator.
+struct GenArgs {
+    GenOptions opt;
+    const char *out;          // output file, or null for standard output
+    const char *texts[64];    // -t lines
+    int ntexts;
+    int first_file;           // argv index of the first text file, or 0
+};
+
+// Returns null when the arguments are good, else a message for the user.
+const char *gen_parse_args(int argc, char **argv, GenArgs *a);
+
+// The caption pair carried by frame f, given the pairs of one pass over the
+// text: lead null pairs first, every pair held for o->hold frames, the text
+// repeated as often as needed.
+uint16_t gen_frame_word(const GenOptions *o, const uint16_t *pairs, size_t npairs, long frame);
