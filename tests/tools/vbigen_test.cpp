@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "process.h"
+#include "streams.h"
+
+namespace {
+
+TEST(Vbigen, PairsCarryOddParity)
+{
+    EXPECT_EQ(gen_pair(0, 0), 0x8080);
+    EXPECT_EQ(gen_pair('A', 'b'), 0x62C1);  // 0x41 has two ones, 0x62 three
+    for (int c = 0; c < 128; c++)
+        EXPECT_EQ(__builtin_popcount(gen_pair(c, c)) % 2, 0) << c;  // both bytes odd
+}
+
+TEST(Vbigen, TextBecomesPairsAndControlPattern)
+{
+    GenOptions o = default_gen();
+    uint16_t pairs[64];
+    size_t n = gen_text_pairs("abc\n\n\x01xy\n", &o, pairs, 64);
+    // "ab", "c" + null, 6 control pairs, "xy" (the control byte is dropped
+    // from the text), 6 control pairs.  An empty line sends nothing.
+    ASSERT_EQ(n, 2u + 6 + 1 + 6);
+    EXPECT_EQ(pairs[0], gen_pair('a', 'b'));
+    EXPECT_EQ(pairs[1], gen_pair('c', 0));
+    EXPECT_EQ(pairs[2], gen_pair(0x14, 0x20));
+    EXPECT_EQ(pairs[3], gen_pair(0x14, 0x20));
+    EXPECT_EQ(pairs[7], gen_pair(0x14, 0x2F));
+    EXPECT_EQ(pairs[8], gen_pair('x', 'y'));
+    // A full buffer stops cleanly.
+    EXPECT_EQ(gen_text_pairs("abcdefgh\n", &o, pairs, 3), 3u);
+}
+
+TEST(Vbigen, BlockLayoutAndCounters)
+{
+    GenOptions o = default_gen();
+    o.counter_start = 0xFFFFFFFEu;
+    o.repeat = 2;
+    o.gap_every = 2;
+    o.gap = 10;
+    o.lead = 1;
+    o.line = 27;
+    std::string s = make_stream("Hi\n", o);
+    // lead + "Hi" + 6 controls = 8 frames, each twice.
+    ASSERT_EQ(s.size(), 16u * VBI_BLOCK_SIZE);
+    const uint32_t expect[] = {0xFFFFFFFEu, 0xFFFFFFFFu, 10, 11, 22, 23, 34, 35};
+    for (int b = 0; b < 16; b++) {
+        const uint8_t *blk = (const uint8_t *)s.data() + b * VBI_BLOCK_SIZE;
+        EXPECT_EQ(vbi_frame_counter(blk), expect[b / 2]) << b;
+        // Little-endian, in the last four bytes.
+        EXPECT_EQ(blk[65532], expect[b / 2] & 0xFF);
+        EXPECT_EQ(blk[65535], expect[b / 2] >> 24);
+        // Only the chosen line carries a signal.
+        for (int l = 0; l < 31; l++) {
+            const uint8_t *line = blk + l * VBI_LINE_SIZE;
+            bool flat = memchr(line, 130, VBI_LINE_SIZE) == nullptr;
+            EXPECT_EQ(flat, l != 27) << "block " << b << " line " << l;
+        }
+    }
+}
+
+TEST(Vbigen, SignalFollowsTheLineModel)
+{
+    GenSignal s = default_gen().signal;
+    uint16_t w = gen_pair('U', 'U');  // 0x55: alternating bits, 4 ones, parity 1
+    // Run-in crests at 73 + 56.875 k reach the data level.
+    for (int k = 0; k < 7; k++)
+        EXPECT_NEAR(gen_level(73 + 56.875 * k, w, &s), 130, 0.5) << k;
+    EXPECT_NEAR(gen_level(30, w, &s), 60, 1e-9);
+    EXPECT_NEAR(gen_level(500, w, &s), 60, 1e-9);
+    // Start bit, then bits 0..15 in the middle of each bit cell.
+    EXPECT_NEAR(gen_level(538.5 + 28, w, &s), 130, 1e-9);
+    for (int j = 0; j < 16; j++)
+        EXPECT_NEAR(gen_level(538.5 + 56.875 * (j + 1) + 28, w, &s), (w >> j & 1) ? 130 : 60, 1e-9) << j;
+    // An offset moves all of it.
+    s.offset = 10;
+    EXPECT_NEAR(gen_level(83, w, &s), 130, 0.5);
+}
+
+TEST(Vbigen, CommandLine)
+{
+    std::string dir = make_temp_dir();
+    ProcessResult r = run_process({bin_path("vbigen"), "-t", "Hi", "--counter-start", "5", "-n", "3"});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.out.size(), 3u * VBI_BLOCK_SIZE);
+    EXPECT_EQ(vbi_frame_counter((const uint8_t *)r.out.data() + 2 * VBI_BLOCK_SIZE), 7u);
+    // Text from a file, written to a file, same as the library renders.
+    write_file(dir + "/t.txt", "One line.\n");
+    r = run_process({bin_path("vbigen"), "-o", dir + "/o.vbi", "--noise", "3", dir + "/t.txt"});
+    EXPECT_EQ(r.status, 0);
+    GenOptions o = default_gen();
+    o.signal.noise = 3;
+    EXPECT_EQ(read_file(dir + "/o.vbi"), make_stream("One line.\n", o));
+    // Usage and bad values.
+    r = run_process({bin_path("vbigen"), "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("usage: "), std::string::npos);
+    r = run_process({bin_path("vbigen"), "--line", "32"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("bad value"), std::string::npos);
+    r = run_process({bin_path("vbigen"), "--controls", "2020"});
+    EXPECT_EQ(r.status, 2);
+    r = run_process({bin_path("vbigen"), dir + "/missing.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No such file"), std::string::npos);
+    unlink((dir + "/t.txt").c_str());
+    unlink((dir + "/o.vbi").c_str());
+    rmdir(dir.c_str());
+}
+
+}  // namespace
