@@ -45,13 +45,15 @@ bool can_map_page_zero(std::string *why)
 {
     void *p = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE,
                    -1, 0);
-    if (p == MAP_FAILED || p != nullptr) {
-        int e = errno;
-        if (p != MAP_FAILED)
-            munmap(p, 4096);
+    if (p != MAP_FAILED && p != nullptr) {
+        // Taken as a mere hint (an emulator without MAP_FIXED_NOREPLACE):
+        // nothing of ours lies at 0, so ask again the way vmemburst does.
+        munmap(p, 4096);
+        p = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    }
+    if (p == MAP_FAILED) {
         *why = std::string("this machine refuses a mapping at virtual address 0 (") +
-               (p == MAP_FAILED ? strerror(e) : "placed elsewhere") +
-               "); it needs root or CAP_SYS_RAWIO below vm.mmap_min_addr";
+               strerror(errno) + "); it needs root or CAP_SYS_RAWIO below vm.mmap_min_addr";
         return false;
     }
     munmap(p, 4096);
