@@ -51,17 +51,6 @@ TEST(BurstReport, WindowAtAddressZeroPrintsEightZeros)
               "00000000: 00 01 7f 80 ff ab cd ef 10 20 30 40 50 60 0a a0 \n");
 }
 
-TEST(BurstReport, ShortBufferIsCutNotOverrun)
-{
-    char text[24];
-    memset(text, 'x', sizeof text);
-    const uint8_t first[16] = {};
-    size_t len = burst_format_dump(text, 20, 0x1234, first);
-    EXPECT_EQ(len, 19u);
-    EXPECT_EQ(std::string(text), "00001234: 00 00 00 ");
-    EXPECT_EQ(text[20], 'x');
-}
-
 TEST(BurstMemory, FillsEndAllOnesAndRestoreBringsBackTheSave)
 {
     static uint8_t window[BURST_WINDOW_SIZE], save[BURST_WINDOW_SIZE];
