@@ -242,7 +242,7 @@ const char *gen_parse_args(int argc, char **argv, GenArgs *a)
         if (i + 1 >= argc)
             return "option needs a value";
         const char *v = argv[++i];
-        long n;
+        long n = 0;
         bool ok = true;
         if (strcmp(opt, "-o") == 0)
             a->out = v;
