@@ -205,30 +205,30 @@ int record_cmap(const struct fb_cmap *cmap)
 
 extern "C" {
 
+// The mode argument is there only when a file may be created.
+#define MODE_ARG(flags, mode)                \
+    mode_t mode;                             \
+    do {                                     \
+        va_list ap;                          \
+        va_start(ap, flags);                 \
+        mode = mode_arg(flags, ap);          \
+        va_end(ap);                          \
+    } while (0)
+
 int open(const char *path, int flags, ...)
 {
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = mode_arg(flags, ap);
-    va_end(ap);
-    int fd = open_device(path, flags, mode);
-    if (fd != -2)
-        return fd;
+    MODE_ARG(flags, mode);
     static open_fn real = next<open_fn>("open");
-    return real(path, flags, mode);
+    int fd = open_device(path, flags, mode);
+    return fd != -2 ? fd : real(path, flags, mode);
 }
 
 int open64(const char *path, int flags, ...)
 {
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = mode_arg(flags, ap);
-    va_end(ap);
-    int fd = open_device(path, flags, mode);
-    if (fd != -2)
-        return fd;
+    MODE_ARG(flags, mode);
     static open_fn real = next<open_fn>("open64");
-    return real(path, flags, mode);
+    int fd = open_device(path, flags, mode);
+    return fd != -2 ? fd : real(path, flags, mode);
 }
 
 int __open_2(const char *path, int flags)
@@ -241,30 +241,21 @@ int __open64_2(const char *path, int flags)
     return open64(path, flags);
 }
 
+// The device nodes are absolute paths, whatever directory is given.
 int openat(int dirfd, const char *path, int flags, ...)
 {
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = mode_arg(flags, ap);
-    va_end(ap);
-    int fd = path[0] == '/' ? open_device(path, flags, mode) : -2;
-    if (fd != -2)
-        return fd;
+    MODE_ARG(flags, mode);
     static openat_fn real = next<openat_fn>("openat");
-    return real(dirfd, path, flags, mode);
+    int fd = path[0] == '/' ? open_device(path, flags, mode) : -2;
+    return fd != -2 ? fd : real(dirfd, path, flags, mode);
 }
 
 int openat64(int dirfd, const char *path, int flags, ...)
 {
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = mode_arg(flags, ap);
-    va_end(ap);
-    int fd = path[0] == '/' ? open_device(path, flags, mode) : -2;
-    if (fd != -2)
-        return fd;
+    MODE_ARG(flags, mode);
     static openat_fn real = next<openat_fn>("openat64");
-    return real(dirfd, path, flags, mode);
+    int fd = path[0] == '/' ? open_device(path, flags, mode) : -2;
+    return fd != -2 ? fd : real(dirfd, path, flags, mode);
 }
 
 ssize_t read(int fd, void *buf, size_t count)
