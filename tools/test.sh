@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 
 presets=("$@")
-[ ${#presets[@]} -eq 0 ] && presets=(default i386 sanitize)
+all=0
+[ ${#presets[@]} -eq 0 ] && all=1 && presets=(default i386 sanitize)
 
 status=0
 for p in "${presets[@]}"; do
@@ -16,4 +17,9 @@ for p in "${presets[@]}"; do
   echo "=== $p: tests"
   ctest --preset "$p" || status=1
 done
+# The full run also gives every fuzz target a short run on its corpus.
+if [ $all -eq 1 ]; then
+  echo "=== fuzz"
+  bash tests/fuzz/run.sh || status=1
+fi
 exit $status
