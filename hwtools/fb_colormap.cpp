@@ -1,6 +1,6 @@
 #include "fb_colormap.h"
 
-#include "console_colors.h"
+#include "crest.h"
 
 void fb_colormap_build(uint16_t red[FB_CMAP_SIZE], uint16_t green[FB_CMAP_SIZE],
                        uint16_t blue[FB_CMAP_SIZE])
