@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the pictures of docs/crest.md: the sample logo as drawn, and the
+# Makes the pictures of the README: the sample logo as drawn, and the
 # same logo after crestmake and crestimg, both enlarged twice as PNGs.
 # Usage: bash docs/crest-pictures.sh [bin folder, default build/default/bin]
 set -euo pipefail
