@@ -1,0 +1,51 @@
+// The X window of the two caption scopes: a top-level window, an off-screen
+// pixmap of the same size that is the window's background, and the graphics
+// contexts the scopes draw with.  Every picture is drawn whole into the
+// pixmap; clearing the window then makes the server repaint it from there,
+// so the window never shows a half-drawn frame.
+#pragma once
+#include <X11/Xlib.h>
+
+#include "marks.h"
+
+struct ScopeWindow {
+    Display *display;
+    Window window;
+    Pixmap pixmap;
+    GC fill_gc;    // black on white: clears the pixmap
+    GC text_gc;    // white on black: texts, smoothed waveform, bit markers
+    GC marker_gc;  // light blue on black: peak and start markers (0 when not made)
+    GC trace_gc;   // pink on black: raw waveform (0 when not made)
+    unsigned long black, white;
+    int width, height;  // of the window and the pixmap
+};
+
+// What differs between the scopes' windows.
+struct ScopeWindowLayout {
+    int width, height;          // window and pixmap
+    int x, y;                   // position given to XCreateWindow
+    int hint_x, hint_y;         // position asked of the window manager
+    int min_width, min_height;  // size limits asked of the window manager
+    int max_width, max_height;
+    bool colour_gcs;            // also make marker_gc and trace_gc
+};
+
+// capscope: 800 by 256 at (100, 900), with the light-blue and pink contexts.
+extern const ScopeWindowLayout scope_layout;
+
+// Opens the display named by DISPLAY and builds the window, titled
+// "capscope 11", its contexts and its black background pixmap.  argc/argv
+// go to the window manager only.  Without DISPLAY, or when the display
+// cannot be opened, writes the reason to standard error and exits with 1.
+void scope_window_open(ScopeWindow *w, const ScopeWindowLayout *layout, int argc, char **argv);
+
+// Sets the title "capscope %d" for the line index on display.
+void scope_window_set_title(ScopeWindow *w, int line_index);
+
+// Replays a slicer's recorded marks into the pixmap, in their order.  Marks
+// for the marker context go to text_gc when there is no marker_gc.
+void scope_window_draw_marks(ScopeWindow *w, const ScopeMarks *marks);
+
+// Frees the contexts (text, marker, trace, fill: those that were made), the
+// pixmap and the window, and closes the display.
+void scope_window_close(ScopeWindow *w);
