@@ -64,6 +64,10 @@ int main(int argc, char **argv)
         trace_points[i].x = (short)i;
     Display *d = scope.display;
     int xfd = ConnectionNumber(d);
+    // Send the window to the server now: the loop first waits in select,
+    // and a device that stays silent would otherwise keep the window from
+    // ever appearing, and so from ever receiving a key press.
+    XFlush(d);
 
     while (!end) {
         fd_set readable;

@@ -65,7 +65,7 @@ bool xvfb_start(XvfbServer *s, double timeout)
             dup2(null, 0);
             dup2(null, 1);
             dup2(null, 2);
-            execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1920x1200x24", "-nolisten", "tcp",
+            execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1920x1200x24", "-nolisten", "tcp", "-noreset",
                    (char *)nullptr);
             _exit(127);
         }
