@@ -310,10 +310,10 @@ TEST(RunInGenerated, CleanLinesOfManyPairsDecode)
     std::vector<uint8_t> line(2048);
     ScopeMarks m;
     int n = 0;
-    for (double offset : {-20.0, 0.0, 13.5, 40.0}) {
+    for (double offset : {-20.0, 13.5, 40.0}) {
         o.signal.offset = offset;
-        for (int first = 0; first < 0x80; first += 3) {
-            for (int second : {0x00, 0x14, 0x20, 0x41, 0x7F - first, first ^ 0x55}) {
+        for (int first = 0; first < 0x80; first += 7) {
+            for (int second : {0x00, 0x14, 0x7F - first, first ^ 0x55}) {
                 uint16_t word = gen_pair(first, second);
                 gen_render_line(line.data(), word, &o.signal, &noise);
                 ASSERT_EQ(slice(line, &m), word) << std::hex << word << " offset " << offset;
@@ -321,7 +321,7 @@ TEST(RunInGenerated, CleanLinesOfManyPairsDecode)
             }
         }
     }
-    EXPECT_GT(n, 1000);
+    EXPECT_GT(n, 200);
 }
 
 TEST(RunInGenerated, BlankLineAndNoisyLine)
@@ -338,11 +338,11 @@ TEST(RunInGenerated, BlankLineAndNoisyLine)
 
     o.signal.noise = 3;
     int good = 0;
-    for (int c = 0x20; c < 0x80; c++) {
+    for (int c = 0x20; c < 0x80; c += 3) {
         gen_render_line(line.data(), gen_pair(c, 0x7F - c + 0x20), &o.signal, &noise);
         good += slice(line, &m) == gen_pair(c, 0x7F - c + 0x20);
     }
-    EXPECT_EQ(good, 0x60);
+    EXPECT_EQ(good, 32);
 }
 
 }  // namespace
