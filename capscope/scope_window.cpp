@@ -94,6 +94,9 @@ void scope_window_open(ScopeWindow *w, const ScopeWindowLayout *layout, int argc
                               (unsigned)DefaultDepth(d, screen));
     XFillRectangle(d, w->pixmap, w->fill_gc, 0, 0, (unsigned)layout->width, (unsigned)layout->height);
     XSetWindowBackgroundPixmap(d, w->window, w->pixmap);
+    // Sent now: the scopes flush only when they show a frame, and until the
+    // server has the window mapped no key or button press can reach it.
+    XFlush(d);
 }
 
 void scope_window_set_title(ScopeWindow *w, int line_index)

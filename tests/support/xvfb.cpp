@@ -3,6 +3,7 @@
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <linux/sockios.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -39,61 +40,61 @@ bool wait_until(const std::function<bool()> &cond, double timeout)
     }
 }
 
-// A display number is free when neither its lock file nor its socket
-// exists.  Two tests racing for one number are sorted out by Xvfb itself,
-// which refuses a taken number; then the next one is tried.
-static bool display_free(int n)
-{
-    struct stat st;
-    std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-    std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-    return stat(lock.c_str(), &st) != 0 && stat(sock.c_str(), &st) != 0;
-}
-
+// Xvfb chooses a free display number itself (-displayfd), taking its lock
+// atomically, so tests running side by side never share a server; it
+// writes the number to the pipe once it is ready for clients.  -noreset:
+// otherwise the server resets whenever its last client leaves, and a
+// connection made in that moment is refused.
 bool xvfb_start(XvfbServer *s, double timeout)
 {
     signal(SIGPIPE, SIG_IGN);
-    for (int n = 20 + (int)(getpid() % 200); n < 1000; n++) {
-        if (!display_free(n))
-            continue;
-        std::string name = ":" + std::to_string(n);
-        pid_t pid = fork();
-        if (pid < 0)
-            return false;
-        if (pid == 0) {
-            int null = ::open("/dev/null", O_RDWR);
-            dup2(null, 0);
-            dup2(null, 1);
-            dup2(null, 2);
-            execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1920x1200x24", "-nolisten", "tcp", "-noreset",
-                   (char *)nullptr);
-            _exit(127);
-        }
-        double deadline = now() + timeout;
-        bool died = false;
-        while (now() < deadline) {
-            int status;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                died = true;
-                break;
-            }
-            Display *d = XOpenDisplay(name.c_str());
-            if (d) {
-                XCloseDisplay(d);
-                s->pid = pid;
-                s->number = n;
-                s->name = name;
-                return true;
-            }
-            pause_ms(20);
-        }
-        if (!died) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            return false;
-        }
-        // The number was taken after all; try the next one.
+    int p[2];
+    if (pipe2(p, O_CLOEXEC) != 0)
+        return false;
+    pid_t pid = fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        int fd = dup(p[1]);  // without close-on-exec
+        std::string fd_text = std::to_string(fd);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd_text.c_str(), "-screen", "0", "1920x1200x24", "-noreset", "-nolisten",
+               "tcp", (char *)nullptr);
+        _exit(127);
     }
+    close(p[1]);
+    std::string number;
+    double deadline = now() + timeout;
+    bool ready = false;
+    while (!ready && now() < deadline) {
+        struct pollfd pfd = {p[0], POLLIN, 0};
+        if (poll(&pfd, 1, 50) <= 0)
+            continue;
+        char c;
+        if (read(p[0], &c, 1) != 1)
+            break;  // the server ended before naming its display
+        if (c == '\n')
+            ready = !number.empty();
+        else
+            number += c;
+    }
+    close(p[0]);
+    if (ready) {
+        std::string name = ":" + number;
+        Display *d = XOpenDisplay(name.c_str());
+        if (d) {
+            XCloseDisplay(d);
+            s->pid = pid;
+            s->number = atoi(number.c_str());
+            s->name = name;
+            return true;
+        }
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
     return false;
 }
 
@@ -115,8 +116,18 @@ void xvfb_stop(XvfbServer *s)
     s->pid = -1;
 }
 
+// The programs under test create and destroy their windows while a test
+// looks at them; a request on a window that is gone or not yet mapped
+// fails, and the test's own checks then report it, instead of Xlib's
+// default handler ending the test program.
+static int ignore_x_error(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
 void XvfbTest::SetUp()
 {
+    XSetErrorHandler(ignore_x_error);
     ASSERT_TRUE(xvfb_start(&server_)) << "Xvfb did not start";
     dpy_ = XOpenDisplay(server_.name.c_str());
     ASSERT_NE(dpy_, nullptr);
@@ -177,6 +188,7 @@ bool x_normal_hints(Display *d, Window w, XSizeHints *hints)
 WindowGeometry x_geometry(Display *d, Window w)
 {
     XWindowAttributes a;
+    memset(&a, 0, sizeof a);
     XGetWindowAttributes(d, w, &a);
     Window child;
     int rx = 0, ry = 0;
@@ -228,6 +240,9 @@ int XShot::lit(int x0, int y0, int x1, int y1) const
 XShot x_capture(Display *d, Window w)
 {
     XShot shot;
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(d, w, &a) || a.map_state != IsViewable)
+        return shot;
     WindowGeometry g = x_geometry(d, w);
     XImage *img = XGetImage(d, w, 0, 0, g.width, g.height, AllPlanes, ZPixmap);
     if (!img)

@@ -16,8 +16,8 @@
 
 #include "process.h"
 
-// An Xvfb on the first free display number from 20 on, 1920x1200x24, no
-// TCP.  xvfb_start returns once the server accepts connections.
+// An Xvfb on a display number of its own choosing, 1920x1200x24, no TCP.
+// xvfb_start returns once the server accepts connections.
 struct XvfbServer {
     pid_t pid = -1;
     int number = -1;

@@ -1,0 +1,216 @@
+// The level slicer and the smoothing that precedes it, on lines built here
+// and on lines from the signal generator.  Every line sits at the very end
+// of a buffer of exactly the size the function may read, so that a read one
+// sample too far is caught by AddressSanitizer.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "level_slicer.h"
+#include "vbigen_core.h"
+
+namespace {
+
+const int kSliced = SLICER_LAST_SAMPLE + 1;   // 1640 samples
+const int kSmoothed = SMOOTH_LAST_SAMPLE + 1; // 1607 samples
+
+struct Line {
+    std::vector<uint8_t> s;
+    explicit Line(int level, int size = kSliced) : s((size_t)size, (uint8_t)level) {}
+    uint8_t &operator[](int i) { return s.at((size_t)i); }
+};
+
+// Puts a start bit and the 16 bits of word at their sample positions for a
+// crest at peak.
+void place_word(Line &l, int peak, uint16_t word, int high, int low)
+{
+    l[peak + SLICER_START_BIT] = (uint8_t)high;
+    for (int k = 0; k < 16; k++)
+        l[peak + SLICER_BIT0 + SLICER_BIT * k] = (uint8_t)(word >> k & 1 ? high : low);
+}
+
+void expect_line(const ScopeMark &m, int gc, int x, int y1, int y2)
+{
+    EXPECT_EQ(m.kind, MARK_LINE);
+    EXPECT_EQ(m.gc, gc);
+    EXPECT_EQ(m.x1, x);
+    EXPECT_EQ(m.x2, x);
+    EXPECT_EQ(m.y1, y1);
+    EXPECT_EQ(m.y2, y2);
+}
+
+TEST(LevelSlicer, ConstantLineNeverSlices)
+{
+    for (int level = 0; level <= 255; level++) {
+        Line l(level);
+        ScopeMarks marks;
+        marks_clear(&marks);
+        EXPECT_EQ(LevelSlicer(l.s.data(), &marks), 0) << level;
+        // Up to 128 the start sample is not above the threshold; from 129 to
+        // 138 all sixteen bits are 1 and parity refuses them; above 138 the
+        // start sample only equals the threshold.
+        int expected = level >= 129 && level <= 138 ? 19 : 2;
+        EXPECT_EQ(marks.count, expected) << level;
+    }
+}
+
+TEST(LevelSlicer, DefaultCrestMarkers)
+{
+    Line l(100);  // nothing more than 10 above 128: the crest stays at 48
+    ScopeMarks marks;
+    marks_clear(&marks);
+    EXPECT_EQ(LevelSlicer(l.s.data(), &marks), 0);
+    ASSERT_EQ(marks.count, 2);
+    expect_line(marks.mark[0], MARK_MARKER_GC, 24, 30, 255);
+    expect_line(marks.mark[1], MARK_MARKER_GC, 263, 30, 256);
+}
+
+TEST(LevelSlicer, CrestSearchBoundaries)
+{
+    auto crest = [](Line &l) {
+        ScopeMarks marks;
+        marks_clear(&marks);
+        LevelSlicer(l.s.data(), &marks);
+        return marks.mark[0].x1 * 2;
+    };
+    // Exactly 10 above the level so far does not move the crest; 11 does.
+    Line a(128);
+    a[60] = 138;
+    EXPECT_EQ(crest(a), 48);
+    a[60] = 139;
+    EXPECT_EQ(crest(a), 60);
+
+    // Exactly 40 below the crest does not end the search, so a later and
+    // higher crest is still found; 41 below ends it.
+    Line b(170);
+    b[100] = 200;
+    b[101] = 160;
+    b[180] = 220;
+    EXPECT_EQ(crest(b), 180);
+    b[101] = 159;
+    EXPECT_EQ(crest(b), 100);
+
+    // With no fall of more than 40 the search runs to s[249] and no further.
+    Line c(128);
+    c[249] = 200;
+    c[250] = 255;
+    EXPECT_EQ(crest(c), 248);  // x = 124, an odd index drawn at (i - 1) / 2
+}
+
+TEST(LevelSlicer, SampleAtThresholdIsZero)
+{
+    // Level 100 throughout: top 128, bottom 100, threshold 114.
+    Line l(100);
+    const uint16_t word = gen_pair('H', 'i');
+    place_word(l, 48, word, 115, 100);
+    EXPECT_EQ(LevelSlicer(l.s.data(), nullptr), word);
+
+    l[48 + SLICER_START_BIT] = 114;  // the start sample equal to the threshold
+    ScopeMarks marks;
+    marks_clear(&marks);
+    EXPECT_EQ(LevelSlicer(l.s.data(), &marks), 0);
+    EXPECT_EQ(marks.count, 2);
+
+    // A 1 bit at exactly the threshold reads as 0: here the pair then fails
+    // parity, since bit 7 ('H' | 0x80) stays set over odd data bits.
+    l[48 + SLICER_START_BIT] = 115;
+    l[48 + SLICER_BIT0 + 3 * SLICER_BIT] = 114;  // 'H' = 0x48 has bit 3 set
+    EXPECT_EQ(LevelSlicer(l.s.data(), nullptr), 0);
+}
+
+TEST(LevelSlicer, LatestCrestReadsSample1639AndMarksEveryBit)
+{
+    Line l(100);
+    l[249] = 200;  // crest at the last searched sample: top 200, threshold 150
+    const uint16_t word = gen_pair('A', 'A');  // 0xC1C1: bit 15 set
+    place_word(l, 249, word, 200, 100);
+    ASSERT_EQ(l.s.size(), (size_t)1640);
+    ScopeMarks marks;
+    marks_clear(&marks);
+    EXPECT_EQ(LevelSlicer(l.s.data(), &marks), word);
+    ASSERT_EQ(marks.count, 19);
+    expect_line(marks.mark[0], MARK_MARKER_GC, 124, 30, 255);
+    expect_line(marks.mark[1], MARK_MARKER_GC, (249 + 478) / 2, 30, 256);
+    expect_line(marks.mark[2], MARK_TEXT_GC, (249 + 478) / 2, 30, 256);
+    for (int k = 0; k < 16; k++) {
+        int x = (249 + 535 + 57 * k) / 2;
+        if (word >> k & 1)
+            expect_line(marks.mark[3 + k], MARK_TEXT_GC, x, 30, 106);
+        else
+            expect_line(marks.mark[3 + k], MARK_TEXT_GC, x, 106, 256);
+    }
+
+    // Bit 15 is read from s[1639] itself.
+    l[1639] = 100;
+    EXPECT_NE(LevelSlicer(l.s.data(), nullptr), word);
+}
+
+TEST(LevelSlicer, ParityFailureAfterAllMarkers)
+{
+    Line l(100);
+    place_word(l, 48, 0x8101, 115, 100);  // one data bit and the parity bit set
+    ScopeMarks marks;
+    marks_clear(&marks);
+    EXPECT_EQ(LevelSlicer(l.s.data(), &marks), 0);
+    EXPECT_EQ(marks.count, 19);
+}
+
+TEST(Smoothing, ConstantLinesUnchanged)
+{
+    for (int level : {0, 1, 60, 127, 130, 254, 255}) {
+        Line l(level, kSmoothed);
+        smooth_line(l.s.data());
+        for (int i = 0; i < kSmoothed; i++)
+            ASSERT_EQ(l[i], level) << "level " << level << " sample " << i;
+    }
+}
+
+TEST(Smoothing, BrightSampleSpreadsToLowerIndices)
+{
+    Line l(0, kSmoothed);
+    l[800] = 255;
+    smooth_line(l.s.data());
+    // Nothing reaches the higher indices; the lower ones receive it, up to
+    // some 40 samples before the bright one, while its own place fades out.
+    for (int i = 792; i < kSmoothed; i++)
+        ASSERT_EQ(l[i], 0) << i;
+    int spread = 0;
+    for (int i = 740; i < 792; i++)
+        spread += l[i] > 0;
+    EXPECT_GT(spread, 30);
+}
+
+TEST(Smoothing, ReadsUpToSample1606AndWritesUpTo1600)
+{
+    Line l(0, kSmoothed);
+    l[1606] = 255;
+    smooth_line(l.s.data());
+    EXPECT_GT(l[1600], 0);
+    for (int i = 1601; i < 1606; i++)
+        EXPECT_EQ(l[i], 0) << i;
+    EXPECT_EQ(l[1606], 255);
+}
+
+// Every pair the generator can send, on a clean line and after the scope's
+// smoothing, slices back to itself.
+TEST(LevelSlicer, SlicesEveryGeneratedPair)
+{
+    GenOptions o;
+    gen_default_options(&o);
+    GenNoise noise;
+    gen_noise_init(&noise, 1);
+    std::vector<uint8_t> line(2048);
+    int failures = 0;
+    for (int first = 0; first < 128; first++)
+        for (int second = 0; second < 128; second++) {
+            uint16_t word = gen_pair(first, second);
+            gen_render_line(line.data(), word, &o.signal, &noise);
+            smooth_line(line.data());
+            CaptionWord got = LevelSlicer(line.data(), nullptr);
+            if (got != word && ++failures <= 5)
+                ADD_FAILURE() << std::hex << "pair " << word << " sliced as " << got;
+        }
+    EXPECT_EQ(failures, 0);
+}
+
+}  // namespace
