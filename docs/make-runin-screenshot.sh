@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Makes docs/runin-screenshot.png: capscope-runin under a private Xvfb, fed
+# a generated capture block by block through the device stand-in's live
+# feed, photographed (ImageMagick's import) while it shows a caption.
+# Usage: bash docs/make-runin-screenshot.sh [preset]   (after building it)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=build/${1:-default}/bin
+out=docs/runin-screenshot.png
+work=$(mktemp -d /tmp/runin-shot.XXXXXX)
+xvfb_pid=
+scope_pid=
+cleanup() {
+  exec 4>&- 2>/dev/null || true
+  [ -n "$scope_pid" ] && wait "$scope_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -n1 "$work/display")
+
+# A little noise and a dropped pair of frames every 40, so the status line
+# shows a frame-gap total.
+blocks=150
+"$bin/vbigen" -n "$blocks" --noise 1.5 --gap-every 40 --gap 2 \
+  -t "Testing the run-in scope." -t "Seven clock cycles, then the bits." -o "$work/capture.vbi"
+
+mkfifo "$work/feed"
+"$bin/devstandin" --vbi - "$bin/capscope-runin" <"$work/feed" 2>"$work/captions.txt" &
+scope_pid=$!
+exec 4>"$work/feed"
+head -c $((blocks * 65536)) "$work/capture.vbi" >&4
+# The last block is on screen once the program has drawn it; a round trip
+# through the server after a short wait is enough for a still picture.
+for _ in $(seq 100); do xwininfo -name "capscope 11" >/dev/null 2>&1 && break; sleep 0.1; done
+sleep 1
+id=$(xwininfo -name "capscope 11" | awk '/Window id:/ { print $4 }')
+import -window "$id" "$work/shot.png"
+exec 4>&-
+wait "$scope_pid"
+scope_pid=
+cp "$work/shot.png" "$out"
+echo "wrote $out; caption lines written meanwhile:"
+cat "$work/captions.txt"
