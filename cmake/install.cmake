@@ -67,14 +67,18 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# dpkg-shlibdeps works out libc6, libstdc++6, libgcc-s1 and, with the
+# scopes, libx11-6, from the ELF files themselves.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+  # A -m32 build on amd64 links the multilib copies in /usr/lib32, which
+  # belong to amd64 packages (lib32stdc++6); on the target the programs use
+  # the i386 packages' libraries.  cpack reads this file when it runs, and
+  # points dpkg-shlibdeps at the i386 library folders first.
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-i386.cmake)
 else()
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 endif()
-# dpkg-shlibdeps works out libc6, libstdc++6, libgcc-s1 and, with the
-# scopes, libx11-6, from the ELF files themselves; for the i386 package it
-# finds the i386 libraries, so the versions are those of the i386 packages.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 include(CPack)
