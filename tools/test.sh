@@ -26,4 +26,10 @@ for p in "${presets[@]}"; do
   echo "=== $p: tests"
   ctest --preset "$p" || status=1
 done
+# The full run also builds the Debian packages from these builds, checks
+# them and installs the amd64 one to try it.
+if [ $# -eq 0 ]; then
+  echo "=== packages"
+  bash tests/ship/check-packages.sh build || status=1
+fi
 exit $status

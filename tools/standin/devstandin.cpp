@@ -29,7 +29,9 @@ static const char usage_text[] =
     "A device that is not given does not exist for the program.\n";
 
 // The library lies beside this program in the build tree, or in the
-// private library folder of an installed tree.
+// private library folder of an installed tree: found relative to this
+// program wherever the tree was installed, or at the folder it was
+// configured for.
 static bool find_library(char *out, size_t size)
 {
     const char *given = getenv("STANDIN_LIB");
@@ -46,13 +48,15 @@ static bool find_library(char *out, size_t size)
     if (!slash)
         return false;
     *slash = '\0';
-    const char *candidates[] = {"/libdevstandin.so", "/../lib/devstandin/libdevstandin.so"};
+    const char *candidates[] = {"/libdevstandin.so", "/" STANDIN_LIB_FROM_BIN,
+                                "/../lib/devstandin/libdevstandin.so"};
     for (const char *c : candidates) {
         snprintf(out, size, "%s%s", self, c);
         if (access(out, R_OK) == 0)
             return true;
     }
-    return false;
+    snprintf(out, size, "%s", STANDIN_LIB_INSTALLED);
+    return access(out, R_OK) == 0;
 }
 
 static void setenv_or_die(const char *name, const char *value)
