@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "process.h"
@@ -77,6 +78,29 @@ TEST(Vbigen, SignalFollowsTheLineModel)
     // An offset moves all of it.
     s.offset = 10;
     EXPECT_NEAR(gen_level(83, w, &s), 130, 0.5);
+}
+
+// Lines are rendered from tables kept between calls; they must hold the
+// model's level, rounded, at every sample, whatever the signal.
+TEST(Vbigen, RenderedLinesSampleTheModel)
+{
+    GenSignal signals[3] = {default_gen().signal, default_gen().signal, default_gen().signal};
+    signals[1].offset = -20.3;
+    signals[1].edge = 11;
+    signals[2].offset = 17.7;
+    signals[2].blank = 16;
+    signals[2].data = 235;
+    GenNoise noise;
+    gen_noise_init(&noise, 1);
+    uint8_t line[VBI_LINE_SIZE];
+    for (const GenSignal &s : signals)
+        for (uint16_t word : {gen_pair(0, 0), gen_pair('A', 'z'), (uint16_t)0xFFFF, (uint16_t)0x0001, (uint16_t)0x5555}) {
+            gen_render_line(line, word, &s, &noise);
+            for (int i = 0; i < VBI_LINE_SIZE; i++) {
+                long want = lround(gen_level(i, word, &s));
+                ASSERT_EQ(line[i], want < 0 ? 0 : want > 255 ? 255 : want) << "sample " << i << " word " << word;
+            }
+        }
 }
 
 TEST(Vbigen, CommandLine)

@@ -80,6 +80,27 @@ static double ramp(double x, double e)
     return (1 - cos(M_PI * (x + e / 2) / e)) / 2;
 }
 
+static const double START_BIT = 538.5;  // where the start bit begins
+
+// The level of the bit region at u (signal time): cells holds the start bit
+// at bit 0 and the data bits above it.  Only the cells whose span, widened
+// by half an edge, holds u contribute.
+static double cells_level(double u, uint32_t cells, const GenSignal *s)
+{
+    double rel = u - START_BIT, half = s->edge / 2;
+    if (rel <= -half || rel >= 17 * s->bit + half)
+        return 0;
+    int lo = (int)floor((rel - half) / s->bit), hi = (int)floor((rel + half) / s->bit);
+    double level = 0;
+    for (int j = lo < 0 ? 0 : lo; j <= hi && j < 17; j++) {
+        if (!(cells >> j & 1))
+            continue;
+        double a = START_BIT + j * s->bit, b = a + s->bit;
+        level += ramp(u - a, s->edge) - ramp(u - b, s->edge);
+    }
+    return level;
+}
+
 double gen_level(double t, uint16_t word, const GenSignal *s)
 {
     if (word == 0)
@@ -91,17 +112,8 @@ double gen_level(double t, uint16_t word, const GenSignal *s)
     double runin_start = 44.5, runin_end = 44.5 + 7 * s->bit;
     if (u >= runin_start && u < runin_end)
         return s->blank + amp * (1 - cos(2 * M_PI * (u - runin_start) / s->bit)) / 2;
-    // Start bit (always 1) then 16 data bits, NRZ with smooth edges.
-    double first = 538.5;
-    double level = 0;
-    for (int j = 0; j < 17; j++) {
-        int bit = j == 0 ? 1 : (word >> (j - 1)) & 1;
-        if (!bit)
-            continue;
-        double a = first + j * s->bit, b = a + s->bit;
-        level += ramp(u - a, s->edge) - ramp(u - b, s->edge);
-    }
-    return s->blank + amp * level;
+    // Start bit (always 1) then the 16 data bits, NRZ with smooth edges.
+    return s->blank + amp * cells_level(u, 1u | (uint32_t)word << 1, s);
 }
 
 void gen_noise_init(GenNoise *n, uint32_t seed)
@@ -134,14 +146,79 @@ static double band_limited(GenNoise *n)
     return (n->taps[0] + n->taps[1] + n->taps[2] + n->taps[3]) / 2;
 }
 
+static uint8_t to_sample(double v)
+{
+    long r = lround(v);
+    return (uint8_t)(r < 0 ? 0 : r > 255 ? 255 : r);
+}
+
+// Lines of one signal share most of their work, which is worth keeping
+// between calls (rendering in floating point is slow where the FPU is
+// emulated): everything before the start bit is the same on every line,
+// and in the bit region a sample depends only on its own bit cell and the
+// cells beside it, so a clean sample is one of eight precomputed values.
+enum { NO_CELL = -128 };
+struct LineCache {
+    GenSignal signal;
+    bool valid;
+    int start;                          // first sample that a bit can reach
+    double level[VBI_LINE_SIZE];        // levels before the start bit
+    int8_t cell[VBI_LINE_SIZE];         // bit cell of a sample, or NO_CELL
+    uint8_t clean[VBI_LINE_SIZE][8];    // by the bits of cells j-1, j, j+1
+};
+static LineCache cache;
+
+static void cache_signal(const GenSignal *s)
+{
+    if (cache.valid && memcmp(&cache.signal, s, sizeof *s) == 0)
+        return;
+    cache.signal = *s;
+    cache.valid = true;
+    double half = s->edge / 2;
+    int start = (int)floor(START_BIT - half + s->offset) + 1;
+    cache.start = start < 0 ? 0 : start > VBI_LINE_SIZE ? VBI_LINE_SIZE : start;
+    for (int i = 0; i < cache.start; i++)
+        cache.level[i] = gen_level(i, 0x8080, s);
+    for (int i = cache.start; i < VBI_LINE_SIZE; i++) {
+        double rel = i - s->offset - START_BIT;
+        if (rel >= 17 * s->bit + half) {
+            cache.cell[i] = NO_CELL;
+            continue;
+        }
+        int j = (int)floor(rel / s->bit);
+        cache.cell[i] = (int8_t)j;
+        for (uint32_t c = 0; c < 8; c++) {
+            uint32_t cells = 0;
+            for (int k = 0; k < 3; k++)
+                if (c >> (2 - k) & 1 && j - 1 + k >= 0)
+                    cells |= 1u << (j - 1 + k);
+            cache.clean[i][c] = to_sample(s->blank + (s->data - s->blank) * cells_level(i - s->offset, cells, s));
+        }
+    }
+}
+
 void gen_render_line(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise *noise)
 {
+    if (word == 0) {
+        for (int i = 0; i < VBI_LINE_SIZE; i++)
+            line[i] = to_sample(s->blank + (s->noise > 0 ? s->noise * band_limited(noise) : 0));
+        return;
+    }
+    cache_signal(s);
+    uint32_t cells = 1u | (uint32_t)word << 1;
     for (int i = 0; i < VBI_LINE_SIZE; i++) {
-        double v = gen_level(i, word, s);
-        if (s->noise > 0)
-            v += s->noise * band_limited(noise);
-        long r = lround(v);
-        line[i] = (uint8_t)(r < 0 ? 0 : r > 255 ? 255 : r);
+        if (s->noise > 0) {
+            double v = i < cache.start ? cache.level[i] : gen_level(i, word, s);
+            line[i] = to_sample(v + s->noise * band_limited(noise));
+        } else if (i < cache.start) {
+            line[i] = to_sample(cache.level[i]);
+        } else if (cache.cell[i] == NO_CELL) {
+            line[i] = to_sample(s->blank);
+        } else {
+            int j = cache.cell[i];
+            uint32_t around = j >= 1 ? cells >> (j - 1) : cells << (1 - j);
+            line[i] = cache.clean[i][(around & 1) << 2 | (around & 2) | (around >> 2 & 1)];
+        }
     }
 }
 
