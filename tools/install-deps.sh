@@ -9,6 +9,7 @@ pkgs=(
   xvfb x11-utils netpbm imagemagick
   clang libclang-rt-14-dev
   qemu-user-static
+  gnuplot-nox
 )
 
 # 32-bit x86 programs run natively where the kernel has IA32 emulation; on
