@@ -10,6 +10,7 @@ pkgs=(
   clang libclang-rt-14-dev
   qemu-user-static
   groff-base mandoc dpkg-dev libstdc++6:i386
+  gnuplot-nox
 )
 
 # 32-bit x86 programs run natively where the kernel has IA32 emulation; on

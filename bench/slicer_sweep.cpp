@@ -1,0 +1,221 @@
+// How far each of the three caption slicers can be trusted: every setting
+// of the grid below renders the same sequence of random caption pairs
+// (printable and control pairs, odd parity) into line-21 lines with the
+// signal generator, and hands each line to all three slicers:
+//
+//   `AveragingSlicer` (captext)        on the raw line,
+//   `LevelSlicer` (capscope)           on a copy smoothed as capscope does,
+//   `RunInSlicer` (capscope-runin)     on the raw line.
+//
+// For every setting and slicer it counts the pairs decoded correctly, the
+// lines refused (word 0) and the pairs decoded wrongly (a word other than
+// the one sent), and prints the shares as a Markdown table; --data also
+// writes them as plain columns for plotting.  Pairs and noise come from
+// fixed seeds, so two runs print the same table.
+//
+// Usage: slicer-sweep [--pairs N] [--seed S] [--data FILE]
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "averaging_slicer.h"
+#include "level_slicer.h"
+#include "marks.h"
+#include "runin_slicer.h"
+#include "vbi.h"
+#include "vbigen_core.h"
+
+enum {
+    SWEEP_MAX_PAIRS = 100000,
+    SWEEP_SLICERS = 3,
+    SWEEP_NOISE_STEPS = 9,   // 0, 10, ... 80 (of 256 levels)
+    SWEEP_NOISE_STEP = 10,
+};
+
+static const char *const slicer_names[SWEEP_SLICERS] = {"averaging", "level", "run-in"};
+
+// The grid: each variant of the signal is swept over the whole noise range.
+// Offsets move the whole line (run-in, start bit and data) against the
+// sampler; data levels change the swing above the blanking level of 60.
+struct Variant {
+    double data;
+    double offset;
+};
+static const Variant variants[] = {
+    {130, 0},    // the generator's default signal
+    {130, -20},
+    {130, 10},
+    {130, 20},
+    {100, 0},
+    {200, 0},
+    {200, 20},   // a crest high enough for capscope's slicer to find it, late
+};
+enum { SWEEP_VARIANTS = sizeof variants / sizeof variants[0] };
+
+struct Tally {
+    long correct, refused, wrong;
+};
+
+static Tally tallies[SWEEP_VARIANTS][SWEEP_NOISE_STEPS][SWEEP_SLICERS];
+static uint16_t pairs[SWEEP_MAX_PAIRS];
+static uint8_t line[VBI_LINE_SIZE];
+static uint8_t smoothed[VBI_LINE_SIZE];
+static ScopeMarks scratch_marks;
+
+static void tally(Tally *t, uint16_t sent, CaptionWord got)
+{
+    if (got == sent)
+        t->correct++;
+    else if (got == 0)
+        t->refused++;
+    else
+        t->wrong++;
+}
+
+// xorshift32: a small fixed generator, so that the pairs do not depend on
+// the C library's rand().
+static uint32_t next_random(uint32_t *state)
+{
+    uint32_t x = *state;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return *state = x;
+}
+
+// One caption pair in four is a control pair (first code 0x10-0x1F, second
+// 0x20-0x7F), as the commands between caption lines; the rest carry two
+// printable characters (0x20-0x7E).
+static uint16_t random_pair(uint32_t *state)
+{
+    uint32_t r = next_random(state);
+    if ((r & 3) == 0)
+        return gen_pair(0x10 + (int)((r >> 2) & 0x0F), 0x20 + (int)((r >> 8) % 0x60));
+    return gen_pair(0x20 + (int)((r >> 8) % 0x5F), 0x20 + (int)((r >> 16) % 0x5F));
+}
+
+static void sweep_setting(Tally t[SWEEP_SLICERS], const GenSignal *signal, size_t npairs, uint32_t seed)
+{
+    GenNoise noise;
+    gen_noise_init(&noise, seed);
+    for (size_t p = 0; p < npairs; p++) {
+        gen_render_line(line, pairs[p], signal, &noise);
+        tally(&t[0], pairs[p], AveragingSlicer(line));
+        // capscope slices the line only after smoothing it in place.
+        memcpy(smoothed, line, sizeof line);
+        smooth_line(smoothed);
+        marks_clear(&scratch_marks);
+        tally(&t[1], pairs[p], LevelSlicer(smoothed, &scratch_marks));
+        marks_clear(&scratch_marks);
+        tally(&t[2], pairs[p], RunInSlicer(line, &scratch_marks));
+    }
+}
+
+static double share(long n, size_t total)
+{
+    return 100.0 * (double)n / (double)total;
+}
+
+static void print_table(FILE *f, size_t npairs)
+{
+    fprintf(f, "| data | offset | noise |");
+    for (const char *name : slicer_names)
+        fprintf(f, " %s ok | refused | wrong |", name);
+    fprintf(f, "\n|---:|---:|---:|");
+    for (int s = 0; s < SWEEP_SLICERS; s++)
+        fprintf(f, "---:|---:|---:|");
+    fprintf(f, "\n");
+    for (int v = 0; v < SWEEP_VARIANTS; v++)
+        for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
+            fprintf(f, "| %.0f | %+.0f | %d |", variants[v].data, variants[v].offset, n * SWEEP_NOISE_STEP);
+            for (int s = 0; s < SWEEP_SLICERS; s++) {
+                const Tally *t = &tallies[v][n][s];
+                fprintf(f, " %.1f | %.1f | %.1f |", share(t->correct, npairs), share(t->refused, npairs),
+                        share(t->wrong, npairs));
+            }
+            fprintf(f, "\n");
+        }
+}
+
+// One block per variant (two blank lines between blocks, as gnuplot's
+// "index" expects), one row per noise level.
+static void print_data(FILE *f, size_t npairs)
+{
+    fprintf(f, "# data offset noise");
+    for (const char *name : slicer_names)
+        fprintf(f, " %s_ok %s_refused %s_wrong", name, name, name);
+    fprintf(f, "\n");
+    for (int v = 0; v < SWEEP_VARIANTS; v++) {
+        if (v > 0)
+            fprintf(f, "\n\n");
+        for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
+            fprintf(f, "%.0f %.0f %d", variants[v].data, variants[v].offset, n * SWEEP_NOISE_STEP);
+            for (int s = 0; s < SWEEP_SLICERS; s++) {
+                const Tally *t = &tallies[v][n][s];
+                fprintf(f, " %.2f %.2f %.2f", share(t->correct, npairs), share(t->refused, npairs),
+                        share(t->wrong, npairs));
+            }
+            fprintf(f, "\n");
+        }
+    }
+}
+
+int main(int argc, char **argv)
+{
+    long npairs = 1000;
+    unsigned long seed = 1;
+    const char *data_path = nullptr;
+    for (int i = 1; i < argc; i++) {
+        char *end = nullptr;
+        if (strcmp(argv[i], "--pairs") == 0 && i + 1 < argc) {
+            npairs = strtol(argv[++i], &end, 10);
+            if (*end || npairs < 1 || npairs > SWEEP_MAX_PAIRS) {
+                fprintf(stderr, "slicer-sweep: --pairs takes 1 to %d\n", SWEEP_MAX_PAIRS);
+                return 2;
+            }
+        } else if (strcmp(argv[i], "--seed") == 0 && i + 1 < argc) {
+            seed = strtoul(argv[++i], &end, 0);
+            if (*end || seed == 0 || seed > 0xFFFFFFFFul) {
+                fprintf(stderr, "slicer-sweep: --seed takes 1 to 4294967295\n");
+                return 2;
+            }
+        } else if (strcmp(argv[i], "--data") == 0 && i + 1 < argc) {
+            data_path = argv[++i];
+        } else {
+            fprintf(stderr, "usage: slicer-sweep [--pairs N] [--seed S] [--data FILE]\n");
+            return 2;
+        }
+    }
+
+    uint32_t state = (uint32_t)seed;
+    for (long p = 0; p < npairs; p++)
+        pairs[p] = random_pair(&state);
+
+    GenOptions defaults;
+    gen_default_options(&defaults);
+    for (int v = 0; v < SWEEP_VARIANTS; v++)
+        for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
+            GenSignal signal = defaults.signal;
+            signal.data = variants[v].data;
+            signal.offset = variants[v].offset;
+            signal.noise = n * SWEEP_NOISE_STEP;
+            // The same noise sequence at every setting, only scaled: the
+            // settings differ by the signal alone.
+            sweep_setting(tallies[v][n], &signal, (size_t)npairs, (uint32_t)seed);
+        }
+
+    print_table(stdout, (size_t)npairs);
+    if (data_path) {
+        FILE *f = fopen(data_path, "w");
+        if (!f) {
+            perror(data_path);
+            return 1;
+        }
+        print_data(f, (size_t)npairs);
+        if (fclose(f) != 0) {
+            perror(data_path);
+            return 1;
+        }
+    }
+    return 0;
+}
