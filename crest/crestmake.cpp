@@ -50,8 +50,12 @@ int main(int argc, char **argv)
     if (status != PPM_HEADER_OK)
         fail(ppm_header_message(status));
     // The header was read whole, so the raster is read again from where
-    // the header really ended.
-    lseek(in, data_offset, SEEK_SET);
+    // the header really ended.  An input that cannot go back (a pipe, a
+    // FIFO) would hand over the bytes after the first 1024 instead.
+    if (lseek(in, data_offset, SEEK_SET) != (off_t)data_offset) {
+        perror(infile);
+        exit(1);
+    }
     if (read(in, pixels, sizeof pixels) != (ssize_t)sizeof pixels) {
         fprintf(stderr, "file size of %d bytes was expected\n", data_offset + CREST_RASTER_SIZE);
         exit(1);
