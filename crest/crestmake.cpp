@@ -26,9 +26,16 @@ int main(int argc, char **argv)
 {
     crest_palette_build(&palette);
     switch (crestmake_mode(argc, argv)) {
-    case CRESTMAKE_DUMP:
-        fwrite(dump, 1, (size_t)crestmake_dump(dump, &palette), stdout);
+    case CRESTMAKE_DUMP: {
+        // A dump into a full disk or a closed pipe is lost: say so rather
+        // than end as if the palette had been written.
+        size_t len = (size_t)crestmake_dump(dump, &palette);
+        if (fwrite(dump, 1, len, stdout) != len || fflush(stdout) != 0) {
+            perror("stdout");
+            return 1;
+        }
         return 0;
+    }
     case CRESTMAKE_USAGE:
         fprintf(stderr, "usage: %s infile outfile\n", argc > 0 ? argv[0] : "crestmake");
         return 1;

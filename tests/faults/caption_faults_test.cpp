@@ -170,6 +170,11 @@ TEST_P(CaptionFaults, RandomBlocksEndCleanlyWithOnlyCaptionText)
 // what it printed before stays as it was.
 TEST_P(CaptionFaults, TruncatedLastBlockEndsTheStream)
 {
+    // A device that delivers nothing at all.
+    ProcessResult empty = run("");
+    EXPECT_EQ(empty.status, 0) << empty.err;
+    EXPECT_EQ(empty.err, "");
+
     std::string s = clean_stream();
     std::string expected = run(s, "/reference.vbi").err;
     ASSERT_NE(expected.find("there"), std::string::npos) << expected;

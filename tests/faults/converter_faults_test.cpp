@@ -73,6 +73,15 @@ TEST_P(ConverterFaults, OutputOnAFullDeviceOrAFolder)
     EXPECT_EQ(d.err, dir + ": Is a directory\n");
 }
 
+// The palette dump goes to standard output; on a full device it is lost
+// and must not end as a success.
+TEST(CrestmakeDump, OnAFullDevice)
+{
+    ProcessResult r = run_process({"/bin/sh", "-c", "exec \"$0\" -m >/dev/full", bin_path("crestmake")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "stdout: No space left on device\n");
+}
+
 TEST_P(ConverterFaults, ReadOnlyOutputIsRefusedAndKept)
 {
     write_file(in, c.input);

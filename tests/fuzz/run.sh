@@ -30,7 +30,7 @@ for bin in build/fuzz/fuzzers/*; do
     status=1
     continue
   fi
-  grep -E '^(#[0-9]+ +DONE|Done)' "$work/$name.log" | tail -n 1 || true
+  grep -E "^(#[0-9]+ +DONE|Done)" "$work/$name.log" | tail -n 2 || true
   if [ -d "$corpus" ] && ls "$corpus"/* >/dev/null 2>&1; then
     if ! "$bin" "$corpus"/* >"$work/$name.replay.log" 2>&1; then
       tail -n 40 "$work/$name.replay.log"
