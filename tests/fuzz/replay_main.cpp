@@ -4,6 +4,10 @@
 // 32-bit and the sanitizer builds check the same inputs the fuzzer found
 // interesting.  A failing check in the target traps; a file that cannot be
 // read fails the run.
+//
+// 64-bit file offsets and inode numbers, so that a -m32 build can stat and
+// list folders on a file system with large inode numbers.
+#define _FILE_OFFSET_BITS 64
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -59,7 +63,14 @@ int main(int argc, char **argv)
         }
         while (struct dirent *e = readdir(d)) {
             std::string path = std::string(argv[a]) + "/" + e->d_name;
-            if (e->d_name[0] == '.' || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            if (e->d_name[0] == '.')
+                continue;
+            if (stat(path.c_str(), &st) != 0) {
+                perror(path.c_str());
+                closedir(d);
+                return 1;
+            }
+            if (!S_ISREG(st.st_mode))
                 continue;
             if (!replay_file(path)) {
                 closedir(d);
