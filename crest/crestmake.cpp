@@ -26,9 +26,16 @@ int main(int argc, char **argv)
 {
     crest_palette_build(&palette);
     switch (crestmake_mode(argc, argv)) {
-    case CRESTMAKE_DUMP:
-        fwrite(dump, 1, (size_t)crestmake_dump(dump, &palette), stdout);
+    case CRESTMAKE_DUMP: {
+        // A dump into a full disk or a closed pipe is lost: say so rather
+        // than end as if the palette had been written.
+        size_t len = (size_t)crestmake_dump(dump, &palette);
+        if (fwrite(dump, 1, len, stdout) != len || fflush(stdout) != 0) {
+            perror("stdout");
+            return 1;
+        }
         return 0;
+    }
     case CRESTMAKE_USAGE:
         fprintf(stderr, "usage: %s infile outfile\n", argc > 0 ? argv[0] : "crestmake");
         return 1;
@@ -50,8 +57,12 @@ int main(int argc, char **argv)
     if (status != PPM_HEADER_OK)
         fail(ppm_header_message(status));
     // The header was read whole, so the raster is read again from where
-    // the header really ended.
-    lseek(in, data_offset, SEEK_SET);
+    // the header really ended.  An input that cannot go back (a pipe, a
+    // FIFO) would hand over the bytes after the first 1024 instead.
+    if (lseek(in, data_offset, SEEK_SET) != (off_t)data_offset) {
+        perror(infile);
+        exit(1);
+    }
     if (read(in, pixels, sizeof pixels) != (ssize_t)sizeof pixels) {
         fprintf(stderr, "file size of %d bytes was expected\n", data_offset + CREST_RASTER_SIZE);
         exit(1);

@@ -30,7 +30,9 @@ for bin in build/fuzz/fuzzers/*; do
     status=1
     continue
   fi
-  grep -E '^(#[0-9]+ +DONE|Done)' "$work/$name.log" | tail -n 1 || true
+  # Executions run and the corpus size it ended with.
+  grep -E "^#[0-9]+[[:space:]].*corp:" "$work/$name.log" | tail -n 1 | sed 's/ lim:.*//' || true
+  grep -E "^Done" "$work/$name.log" | tail -n 1 || true
   if [ -d "$corpus" ] && ls "$corpus"/* >/dev/null 2>&1; then
     if ! "$bin" "$corpus"/* >"$work/$name.replay.log" 2>&1; then
       tail -n 40 "$work/$name.replay.log"
