@@ -64,10 +64,6 @@ int main(int argc, char **argv)
         trace_points[i].x = (short)i;
     Display *d = scope.display;
     int xfd = ConnectionNumber(d);
-    // Send the window to the server now: the loop first waits in select,
-    // and a device that stays silent would otherwise keep the window from
-    // ever appearing, and so from ever receiving a key press.
-    XFlush(d);
 
     while (!end) {
         fd_set readable;
@@ -79,12 +75,7 @@ int main(int argc, char **argv)
         // Every key or button press moves on one line, before the block of
         // this pass is read, so the change shows at once.
         if (FD_ISSET(xfd, &readable)) {
-            while (XPending(d)) {
-                XEvent event;
-                XNextEvent(d, &event);
-                line_offset = line_offset_step(line_offset);
-                scope_window_set_title(&scope, line_offset / VBI_LINE_SIZE);
-            }
+            line_offset = scope_window_take_events(&scope, line_offset);
         }
         if (!FD_ISSET(fd, &readable))
             continue;

@@ -66,12 +66,7 @@ int main(int argc, char **argv)
         if (FD_ISSET(xfd, &readable)) {
             // Every key or button press steps one line; a burst of presses
             // is applied in full before the next block is read.
-            while (XPending(scope.display)) {
-                XEvent event;
-                XNextEvent(scope.display, &event);
-                line_offset = line_offset_step(line_offset);
-                scope_window_set_title(&scope, line_offset / VBI_LINE_SIZE);
-            }
+            line_offset = scope_window_take_events(&scope, line_offset);
         }
         if (!FD_ISSET(fd, &readable))
             continue;

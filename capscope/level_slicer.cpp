@@ -1,5 +1,7 @@
 #include "level_slicer.h"
 
+#include "runin_crest.h"
+
 // Screen mapping shared with the waveform: two samples per pixel across the
 // 800-pixel window, sample value v at y = 256 - v.
 static int sample_x(int i)
@@ -9,21 +11,9 @@ static int sample_x(int i)
 
 CaptionWord LevelSlicer(const uint8_t *s, ScopeMarks *marks)
 {
-    // The first run-in crest: a rise of more than 10 over the best level so
-    // far raises it; a fall of more than 40 below it means the crest has
-    // passed.  Without a crest the search keeps the default position.
-    int top = 128, peak = 48, bottom = 255;
-    for (int i = 0; i < SLICER_PEAK_SEARCH; i++) {
-        int v = s[i];
-        if (v - top > 10) {
-            top = v;
-            peak = i;
-        }
-        if (v < bottom)
-            bottom = v;
-        if (top - v > 40)
-            break;
-    }
+    // Without a crest above 138 the search keeps the default position.
+    RunInCrest crest = find_runin_crest(s, 128, 48);
+    int top = crest.top, peak = crest.peak, bottom = crest.bottom;
     marks_line(marks, MARK_MARKER_GC, sample_x(peak), 30, sample_x(peak), 255);
     int start = peak + SLICER_START_BIT;
     marks_line(marks, MARK_MARKER_GC, sample_x(start), 30, sample_x(start), 256);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ticker.h"
 #include "vbi.h"
 
 const ScopeWindowLayout scope_layout = {800, 256, 100, 900, 100, 900, 256, 0, 800, 256, true};
@@ -104,6 +105,17 @@ void scope_window_set_title(ScopeWindow *w, int line_index)
     char title[32];
     snprintf(title, sizeof title, "capscope %d", line_index);
     XStoreName(w->display, w->window, title);
+}
+
+int32_t scope_window_take_events(ScopeWindow *w, int32_t line_offset)
+{
+    while (XPending(w->display)) {
+        XEvent event;
+        XNextEvent(w->display, &event);
+        line_offset = line_offset_step(line_offset);
+        scope_window_set_title(w, line_offset / VBI_LINE_SIZE);
+    }
+    return line_offset;
 }
 
 void scope_window_draw_marks(ScopeWindow *w, const ScopeMarks *marks)

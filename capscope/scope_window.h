@@ -42,6 +42,11 @@ void scope_window_open(ScopeWindow *w, const ScopeWindowLayout *layout, int argc
 // Sets the title "capscope %d" for the line index on display.
 void scope_window_set_title(ScopeWindow *w, int line_index);
 
+// Takes every queued X event; each one, whatever its type, moves the
+// display on by one line (31 wraps to 0) and the title follows at once.
+// Returns the new byte offset of the line on display.
+int32_t scope_window_take_events(ScopeWindow *w, int32_t line_offset);
+
 // Replays a slicer's recorded marks into the pixmap, in their order.  Marks
 // for the marker context go to text_gc when there is no marker_gc.
 void scope_window_draw_marks(ScopeWindow *w, const ScopeMarks *marks);

@@ -1,5 +1,7 @@
 #include "averaging_slicer.h"
 
+#include "runin_crest.h"
+
 // Mean of a 32-sample window, rounded down.
 static int window_level(const uint8_t *w)
 {
@@ -11,20 +13,8 @@ static int window_level(const uint8_t *w)
 
 CaptionWord AveragingSlicer(const uint8_t *s)
 {
-    // The first crest of the clock run-in: follow the rise in steps of more
-    // than 10 and stop once the signal has fallen more than 40 below it.
-    int top = 0, peak = 0, bottom = 255;
-    for (int i = 0; i < 250; i++) {
-        int v = s[i];
-        if (v - top > 10) {
-            top = v;
-            peak = i;
-        }
-        if (v < bottom)
-            bottom = v;
-        if (top - v > 40)
-            break;
-    }
+    RunInCrest crest = find_runin_crest(s, 0, 0);
+    int top = crest.top, peak = crest.peak, bottom = crest.bottom;
     int threshold = (top + bottom) / 2;
 
     // The start bit lies one bit (57 samples) before data bit 0.

@@ -1,0 +1,30 @@
+// The first crest of the clock run-in, as the level and averaging slicers
+// find it: a rise of more than 10 over the best level so far raises it, and
+// a fall of more than 40 below it means the crest has passed.  The search
+// looks at samples 0 to 249 at most.
+#pragma once
+#include <cstdint>
+
+struct RunInCrest {
+    int top;     // level of the crest
+    int peak;    // sample index at which top was last raised
+    int bottom;  // lowest sample seen during the search
+};
+
+// top and peak start at the caller's defaults, kept when nothing rises.
+inline RunInCrest find_runin_crest(const uint8_t *s, int top, int peak)
+{
+    RunInCrest c = {top, peak, 255};
+    for (int i = 0; i < 250; i++) {
+        int v = s[i];
+        if (v - c.top > 10) {
+            c.top = v;
+            c.peak = i;
+        }
+        if (v < c.bottom)
+            c.bottom = v;
+        if (c.top - v > 40)
+            break;
+    }
+    return c;
+}
