@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and the demo need,
+# Installs the Debian packages that building, testing and the demo need
+# (with what they recommend: Xvfb needs the core fonts, for one),
 # and only those that are missing.  Safe to run again; needs root.
 set -euo pipefail
 
 pkgs=(
   cmake ninja-build g++ g++-multilib googletest
   libx11-dev libx11-dev:i386 libxtst-dev libxtst-dev:i386
-  xvfb x11-utils netpbm imagemagick
+  xvfb xfonts-base x11-utils netpbm imagemagick
   clang libclang-rt-14-dev
   qemu-user-static
   groff-base mandoc dpkg-dev libstdc++6:i386
@@ -47,5 +48,5 @@ echo "install-deps: installing ${missing[*]}" >&2
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+apt-get install -y -qq "${missing[@]}" >/dev/null
 enable_i386
