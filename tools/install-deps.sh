@@ -10,7 +10,7 @@ pkgs=(
   xvfb xfonts-base x11-utils netpbm imagemagick
   clang libclang-rt-14-dev
   qemu-user-static
-  groff-base mandoc dpkg-dev libstdc++6:i386
+  groff-base mandoc dpkg-dev file libstdc++6:i386
   gnuplot-nox
 )
 
