@@ -16,9 +16,9 @@ for p in capscope vbigen devstandin; do
 done
 
 tmp=$(mktemp -d)
-xvfb_pid=
+. tools/xvfb.sh
 cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  xvfb_stop
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -26,11 +26,7 @@ trap cleanup EXIT
 "$bin/vbigen" --counter-start 2 --counter-step 2 -n "$blocks" -o "$tmp/long.vbi"
 "$bin/vbigen" --counter-start 2 --counter-step 2 -n 1 -o "$tmp/one.vbi"
 
-# Xvfb picks a free display number and writes it to descriptor 3.
-Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 200); do [ -s "$tmp/display" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$tmp/display")"
+xvfb_start "$tmp"
 
 run() {
   local t0 t1

@@ -14,20 +14,14 @@ for f in capscope-runin devstandin vbigen libdevstandin.so; do
 done
 
 work=$(mktemp -d /tmp/runin-bench.XXXXXX)
-xvfb_pid=
+. tools/xvfb.sh
 cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  xvfb_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display itself and tells its number on the descriptor.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-display=:$(head -n1 "$work/display")
+xvfb_start "$work"
 
 # Noisy captions on the shown line, with a frame gap now and then.
 "$bin/vbigen" -n "$blocks" --noise 2 --gap-every 100 --gap 2 -o "$work/capture.vbi"
@@ -35,10 +29,10 @@ display=:$(head -n1 "$work/display")
 run() {
   local t0 t1
   t0=$(date +%s.%N)
-  DISPLAY=$display "$bin/devstandin" --vbi "$work/capture.vbi" "$bin/capscope-runin" 2>/dev/null
+  "$bin/devstandin" --vbi "$work/capture.vbi" "$bin/capscope-runin" 2>/dev/null
   # One round trip after the program has gone: the server has drawn what
   # it was sent.
-  DISPLAY=$display xprop -root >/dev/null
+  xprop -root >/dev/null
   t1=$(date +%s.%N)
   awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }'
 }

@@ -8,22 +8,17 @@ cd "$(dirname "$0")/.."
 bin=build/${1:-default}/bin
 out=docs/runin-screenshot.png
 work=$(mktemp -d /tmp/runin-shot.XXXXXX)
-xvfb_pid=
+. tools/xvfb.sh
 scope_pid=
 cleanup() {
   exec 4>&- 2>/dev/null || true
   [ -n "$scope_pid" ] && wait "$scope_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  xvfb_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n1 "$work/display")
+xvfb_start "$work"
 
 # A little noise and a dropped pair of frames every 40, so the status line
 # shows a frame-gap total.

@@ -15,10 +15,11 @@ for p in capscope vbigen devstandin; do
 done
 
 tmp=$(mktemp -d)
-xvfb_pid= scope_pid=
+. tools/xvfb.sh
+scope_pid=
 cleanup() {
   [ -n "$scope_pid" ] && kill "$scope_pid" 2>/dev/null && wait "$scope_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  xvfb_stop
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -28,10 +29,7 @@ trap cleanup EXIT
   -t "sliced from line 21 of the vertical blanking interval." \
   -t "Each pair carries an odd-parity bit per character."
 
-Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 200); do [ -s "$tmp/display" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$tmp/display")"
+xvfb_start "$tmp"
 
 "$bin/devstandin" --vbi "$tmp/capture.vbi" --pace 29.97 "$bin/capscope" 2>"$tmp/captions" &
 scope_pid=$!
