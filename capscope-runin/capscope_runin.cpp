@@ -3,7 +3,6 @@
 // over the waveform, a frame-gap count, the caption ticker and the caption
 // lines on standard error.  Any key or button press steps to the next line.
 #include <fcntl.h>
-#include <sys/select.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,33 +62,12 @@ int main(int argc, char **argv)
     for (int i = 0; i < SHOWN_SAMPLES; i++)
         trace_points[i].x = (short)i;
     Display *d = scope.display;
-    int xfd = ConnectionNumber(d);
 
     while (!end) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(xfd, &readable);
-        FD_SET(fd, &readable);
-        select(1024, &readable, nullptr, nullptr, nullptr);
-
-        // Every key or button press moves on one line, before the block of
-        // this pass is read, so the change shows at once.
-        if (FD_ISSET(xfd, &readable)) {
-            line_offset = scope_window_take_events(&scope, line_offset);
-        }
-        if (!FD_ISSET(fd, &readable))
+        // A short read ends the stream; its buffer is still shown and
+        // sliced once more.
+        if (!scope_window_wait_block(&scope, fd, block, &line_offset, &end, &read_errno))
             continue;
-
-        // A short read is the end of the stream; the buffer as it stands
-        // is still shown and sliced once more.
-        ssize_t n = read(fd, block, sizeof block);
-        if (n < (ssize_t)sizeof block) {
-            end = true;
-            // A failing device is not the end of a recording: it is
-            // reported once the pass and the clean-up are done.
-            if (n < 0)
-                read_errno = errno;
-        }
         int32_t counter = (int32_t)vbi_frame_counter(block);
         count_frame_gap(&gaps, counter);
 

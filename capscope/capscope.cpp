@@ -4,7 +4,6 @@
 // looked, the error count, the frame counter and a caption ticker; caption
 // lines go to standard error.  A key or button press steps to the next line.
 #include <fcntl.h>
-#include <sys/select.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,31 +53,10 @@ int main(int argc, char **argv)
     caption_assembler_init(&assembler, 5, ticker.text, sizeof ticker.text);
     for (int i = 0; i < SCOPE_SHOWN_SAMPLES; i++)
         trace_points[i].x = (short)(i / 2);
-    int xfd = ConnectionNumber(scope.display);
 
     while (!end) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(xfd, &readable);
-        FD_SET(fd, &readable);
-        select(1024, &readable, nullptr, nullptr, nullptr);
-
-        if (FD_ISSET(xfd, &readable)) {
-            // Every key or button press steps one line; a burst of presses
-            // is applied in full before the next block is read.
-            line_offset = scope_window_take_events(&scope, line_offset);
-        }
-        if (!FD_ISSET(fd, &readable))
+        if (!scope_window_wait_block(&scope, fd, block, &line_offset, &end, &read_errno))
             continue;
-
-        ssize_t n = read(fd, block, sizeof block);
-        if (n < (ssize_t)sizeof block) {
-            // A short read is the end of the stream; its buffer is still
-            // shown.  A failing device is reported once the pass is over.
-            end = true;
-            if (n < 0)
-                read_errno = errno;
-        }
         // Only even frames are shown: the scope keeps pace with every
         // second frame of a 29.97 Hz stream.
         uint32_t counter = vbi_frame_counter(block);

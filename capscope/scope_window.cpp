@@ -2,6 +2,10 @@
 
 #include <X11/Xutil.h>
 
+#include <sys/select.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -116,6 +120,33 @@ int32_t scope_window_take_events(ScopeWindow *w, int32_t line_offset)
         scope_window_set_title(w, line_offset / VBI_LINE_SIZE);
     }
     return line_offset;
+}
+
+bool scope_window_wait_block(ScopeWindow *w, int vbi_fd, uint8_t *block, int32_t *line_offset,
+                             bool *end, int *read_errno)
+{
+    int xfd = ConnectionNumber(w->display);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(xfd, &readable);
+    FD_SET(vbi_fd, &readable);
+    select(1024, &readable, nullptr, nullptr, nullptr);
+
+    // Every press moves on one line before the block of this pass is read,
+    // so a burst of presses is applied in full and shows at once.
+    if (FD_ISSET(xfd, &readable))
+        *line_offset = scope_window_take_events(w, *line_offset);
+    if (!FD_ISSET(vbi_fd, &readable))
+        return false;
+
+    ssize_t n = read(vbi_fd, block, VBI_BLOCK_SIZE);
+    if (n < VBI_BLOCK_SIZE) {
+        *end = true;
+        // A failing device is not the end of a recording.
+        if (n < 0)
+            *read_errno = errno;
+    }
+    return true;
 }
 
 void scope_window_draw_marks(ScopeWindow *w, const ScopeMarks *marks)

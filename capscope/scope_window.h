@@ -6,6 +6,8 @@
 #pragma once
 #include <X11/Xlib.h>
 
+#include <cstdint>
+
 #include "marks.h"
 
 struct ScopeWindow {
@@ -46,6 +48,15 @@ void scope_window_set_title(ScopeWindow *w, int line_index);
 // display on by one line (31 wraps to 0) and the title follows at once.
 // Returns the new byte offset of the line on display.
 int32_t scope_window_take_events(ScopeWindow *w, int32_t line_offset);
+
+// One wait of a scope's loop: blocks in select on the X connection and the
+// VBI device, takes every queued press (scope_window_take_events) and, when
+// the device is ready, reads one block.  Returns false when nothing was
+// read.  A read shorter than a block is the end of the stream (*end set;
+// the buffer as it stands is still shown); a failed read also keeps its
+// errno in *read_errno, to be reported once the pass is over.
+bool scope_window_wait_block(ScopeWindow *w, int vbi_fd, uint8_t *block, int32_t *line_offset,
+                             bool *end, int *read_errno);
 
 // Replays a slicer's recorded marks into the pixmap, in their order.  Marks
 // for the marker context go to text_gc when there is no marker_gc.
