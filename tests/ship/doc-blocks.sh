@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Runs the shell examples of the documents against a build, so that an
+# example which stops working fails the test run instead of a reader.
+#
+# Every ```sh or ```bash block of each document runs, in document order, in
+# its own `bash -e -o pipefail`, all blocks of one document in one scratch
+# folder: a block may use the files that an earlier block of the same
+# document made, as a reader following the text would.  The environment is
+# the one the guide sets up for a build tree: the build's bin folder first
+# on PATH, VBITOOLS_SRC naming the source tree.  DISPLAY is removed, so a
+# block that quietly needs an X display fails rather than finds one.
+#
+# A ```text block that follows a block which ran (with only prose between)
+# shows that block's output: each of its lines, trailing blanks aside and
+# "..." lines skipped, must be a line of what the block printed.
+#
+# A block whose first line is "# needs: root", "# needs: device" or
+# "# needs: X" (several may be named, comma-separated) is not run: it needs
+# what a test machine cannot offer safely.  Any other "# needs:" is a typo
+# and fails.
+#
+# Usage: doc-blocks.sh BINDIR SRCDIR DOCUMENT...
+set -uo pipefail
+bindir=$(cd "${1:?usage: doc-blocks.sh BINDIR SRCDIR DOCUMENT...}" && pwd) || exit 2
+srcdir=$(cd "${2:?usage: doc-blocks.sh BINDIR SRCDIR DOCUMENT...}" && pwd) || exit 2
+shift 2
+[ $# -gt 0 ] || { echo "usage: doc-blocks.sh BINDIR SRCDIR DOCUMENT..." >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+status=0 ran=0 skipped=0
+
+# run_block DOC LINE SCRIPT: runs one extracted block in the document's
+# scratch folder and reports it when it fails.
+run_block() {
+  local doc=$1 line=$2 script=$3 out=$work/out rc
+  (cd "$work/scratch" &&
+   env -u DISPLAY HOME="$work/scratch" PATH="$bindir:$PATH" VBITOOLS_SRC="$srcdir" \
+     timeout 300 bash -e -o pipefail "$script") >"$out" 2>&1 </dev/null
+  rc=$?
+  ran=$((ran + 1))
+  shown=$out
+  if [ $rc -ne 0 ]; then
+    shown=
+    status=1
+    echo "doc-blocks: FAIL: $doc:$line: the block ended with status $rc" >&2
+    sed 's/^/    | /' "$script" >&2
+    echo "  its output (last 30 lines):" >&2
+    tail -n 30 "$out" | sed 's/^/    > /' >&2
+  fi
+}
+
+# check_shown DOC LINE TEXT: the lines of a ```text block must be lines of
+# the output of the block before it.
+check_shown() {
+  local doc=$1 line=$2 want missing=
+  [ -n "$shown" ] || return 0
+  sed 's/[[:space:]]*$//' "$shown" >"$work/got"
+  while IFS= read -r want; do
+    [ "$want" = "..." ] && continue
+    grep -qxF -- "$want" "$work/got" || missing+="    $want"$'\n'
+  done < <(sed 's/[[:space:]]*$//' "$3")
+  if [ -n "${missing:-}" ]; then
+    status=1
+    echo "doc-blocks: FAIL: $doc:$line: the output shown is not what the block above prints; missing:" >&2
+    printf '%s' "$missing" >&2
+    echo "  it printed (first 30 lines):" >&2
+    head -n 30 "$work/got" | sed 's/^/    > /' >&2
+  fi
+  shown=
+}
+
+# needs_of SCRIPT: prints what the block's "# needs:" line asks for, if any.
+needs_of() {
+  sed -n '1{s/^#[[:space:]]*needs:[[:space:]]*//p}' "$1"
+}
+
+for doc in "$@"; do
+  [ -f "$doc" ] || { echo "doc-blocks: FAIL: $doc: no such document" >&2; status=1; continue; }
+  rm -rf "$work/scratch" && mkdir "$work/scratch"
+  name=${doc#"$srcdir"/}
+  n=0 state=out indent= start=0 script= shown=
+  while IFS= read -r text || [ -n "$text" ]; do
+    n=$((n + 1))
+    case $state in
+    out)
+      if [[ $text =~ ^([[:space:]]*)\`\`\`(sh|bash)[[:space:]]*$ ]]; then
+        state=shell indent=${BASH_REMATCH[1]} start=$n script=$work/block-$n.sh
+        : >"$script"
+        shown=
+      elif [[ $text =~ ^([[:space:]]*)\`\`\`text[[:space:]]*$ && -n $shown ]]; then
+        state=text indent=${BASH_REMATCH[1]} start=$n
+        : >"$work/text"
+      elif [[ $text =~ ^[[:space:]]*\`\`\` ]]; then
+        state=other shown=
+      fi ;;
+    other)
+      [[ $text =~ ^[[:space:]]*\`\`\`[[:space:]]*$ ]] && state=out ;;
+    text)
+      if [[ $text =~ ^[[:space:]]*\`\`\`[[:space:]]*$ ]]; then
+        state=out
+        check_shown "$name" "$start" "$work/text"
+      else
+        printf '%s\n' "${text#"$indent"}" >>"$work/text"
+      fi ;;
+    shell)
+      if [[ $text =~ ^[[:space:]]*\`\`\`[[:space:]]*$ ]]; then
+        state=out
+        needs=$(needs_of "$script")
+        if [ -z "$needs" ]; then
+          run_block "$name" "$start" "$script"
+        elif [[ $needs =~ ^(root|device|X)([[:space:]]*,[[:space:]]*(root|device|X))*[[:space:]]*$ ]]; then
+          skipped=$((skipped + 1))
+        else
+          echo "doc-blocks: FAIL: $name:$start: unknown need '$needs' (root, device or X)" >&2
+          status=1
+        fi
+      else
+        # Blocks inside list items are indented; the fence's indentation
+        # is not part of the commands.
+        printf '%s\n' "${text#"$indent"}" >>"$script"
+      fi ;;
+    esac
+  done <"$doc"
+  if [ "$state" != out ]; then
+    echo "doc-blocks: FAIL: $name:$start: the block is never closed" >&2
+    status=1
+  fi
+done
+
+echo "doc-blocks: $ran blocks run, $skipped marked as needing root, a device or X"
+[ $ran -gt 0 ] || { echo "doc-blocks: FAIL: no block found" >&2; status=1; }
+exit $status
