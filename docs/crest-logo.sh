@@ -4,7 +4,8 @@
 # with a sun and three waves, and a colour bar along the bottom.
 # Usage: bash docs/crest-logo.sh out.ppm
 set -euo pipefail
-out=${1:?usage: crest-logo.sh out.ppm}
+[ $# -eq 1 ] || { echo "usage: crest-logo.sh out.ppm" >&2; exit 2; }
+out=$1
 convert -size 128x128 gradient:'#1c3f94'-'#7fd3e8' \
   -fill '#f2c230' -stroke '#6b3a10' -strokewidth 3 \
   -draw 'polygon 24,14 104,14 104,70 64,112 24,70' \

@@ -2,21 +2,27 @@
 # Makes docs/runin-screenshot.png: capscope-runin under a private Xvfb, fed
 # a generated capture block by block through the device stand-in's live
 # feed, photographed (ImageMagick's import) while it shows a caption.
+# Leaves no server, program or file behind.
 # Usage: bash docs/make-runin-screenshot.sh [preset]   (after building it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/${1:-default}/bin
 out=docs/runin-screenshot.png
+for p in capscope-runin vbigen devstandin; do
+  [ -x "$bin/$p" ] || { echo "make-runin-screenshot.sh: $bin/$p missing; build first" >&2; exit 1; }
+done
 work=$(mktemp -d /tmp/runin-shot.XXXXXX)
 . tools/xvfb.sh
 scope_pid=
+# The scope runs in a process group of its own (the runner and the
+# program), so that ending it reaches the program itself.
 cleanup() {
-  exec 4>&- 2>/dev/null || true
-  [ -n "$scope_pid" ] && wait "$scope_pid" 2>/dev/null || true
+  exec 4>&-
+  group_stop "$scope_pid"
   xvfb_stop
   rm -rf "$work"
 }
-trap cleanup EXIT
+on_exit cleanup
 
 xvfb_start "$work"
 
@@ -27,7 +33,7 @@ blocks=150
   -t "Testing the run-in scope." -t "Seven clock cycles, then the bits." -o "$work/capture.vbi"
 
 mkfifo "$work/feed"
-"$bin/devstandin" --vbi - "$bin/capscope-runin" <"$work/feed" 2>"$work/captions.txt" &
+setsid "$bin/devstandin" --vbi - "$bin/capscope-runin" <"$work/feed" 2>"$work/captions.txt" &
 scope_pid=$!
 exec 4>"$work/feed"
 head -c $((blocks * 65536)) "$work/capture.vbi" >&4
@@ -37,6 +43,7 @@ for _ in $(seq 100); do xwininfo -name "capscope 11" >/dev/null 2>&1 && break; s
 sleep 1
 id=$(xwininfo -name "capscope 11" | awk '/Window id:/ { print $4 }')
 import -window "$id" "$work/shot.png"
+# Closing the feed ends the stream and the program with it.
 exec 4>&-
 wait "$scope_pid"
 scope_pid=

@@ -3,7 +3,7 @@
 # caption stream at the device's pace (29.97 frames/s, counters alternating
 # odd and even, every caption pair held for two frames so that the even
 # frames the scope shows carry every pair), photographed once the ticker has
-# filled with caption text.
+# filled with caption text.  Leaves no server, program or file behind.
 # Usage: bash docs/make-screenshots.sh [build folder, default build/default]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,29 +17,31 @@ done
 tmp=$(mktemp -d)
 . tools/xvfb.sh
 scope_pid=
+# The scope runs in a process group of its own (the runner and the
+# program), so that stopping and ending it reach the program itself.
 cleanup() {
-  [ -n "$scope_pid" ] && kill "$scope_pid" 2>/dev/null && wait "$scope_pid" 2>/dev/null
+  group_stop "$scope_pid"
   xvfb_stop
   rm -rf "$tmp"
 }
-trap cleanup EXIT
+on_exit cleanup
 
-"$bin/vbigen" --hold 2 --noise 2 -n 3000 -o "$tmp/capture.vbi" \
+# Enough frames to outlast the wait, and no more (each block is 64 KiB).
+"$bin/vbigen" --hold 2 --noise 2 -n $(( (seconds + 10) * 30 )) -o "$tmp/capture.vbi" \
   -t "Closed captions arrive two characters per frame," \
   -t "sliced from line 21 of the vertical blanking interval." \
   -t "Each pair carries an odd-parity bit per character."
 
 xvfb_start "$tmp"
 
-"$bin/devstandin" --vbi "$tmp/capture.vbi" --pace 29.97 "$bin/capscope" 2>"$tmp/captions" &
+setsid "$bin/devstandin" --vbi "$tmp/capture.vbi" --pace "$bin/capscope" 2>"$tmp/captions" &
 scope_pid=$!
 sleep "$seconds"
 
 window=$(xwininfo -root -children | awk '/"capscope [0-9]+"/ { print $1; exit }')
 [ -n "$window" ] || { echo "make-screenshots.sh: no capscope window" >&2; exit 1; }
 # Stop the scope on the frame it shows, so the picture is a whole one.
-kill -STOP "$scope_pid"
+kill -STOP -- "-$scope_pid"
 import -display "$DISPLAY" -window "$window" png:docs/capscope.png
-kill -CONT "$scope_pid"
 echo "docs/capscope.png written; caption lines so far:"
 cat "$tmp/captions"

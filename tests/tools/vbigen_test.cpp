@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
+#include <regex>
 
 #include "process.h"
 #include "streams.h"
@@ -120,10 +124,10 @@ TEST(Vbigen, CommandLine)
     // Usage and bad values.
     r = run_process({bin_path("vbigen"), "--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("usage: "), std::string::npos);
+    EXPECT_NE(r.out.find("usage: "), std::string::npos);
     r = run_process({bin_path("vbigen"), "--line", "32"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("bad value"), std::string::npos);
+    EXPECT_NE(r.err.find("out of range"), std::string::npos);
     r = run_process({bin_path("vbigen"), "--controls", "2020"});
     EXPECT_EQ(r.status, 2);
     r = run_process({bin_path("vbigen"), dir + "/missing.txt"});
@@ -131,6 +135,143 @@ TEST(Vbigen, CommandLine)
     EXPECT_NE(r.err.find("No such file"), std::string::npos);
     unlink((dir + "/t.txt").c_str());
     unlink((dir + "/o.vbi").c_str());
+    rmdir(dir.c_str());
+}
+
+// Every refused command line names the option and the value; numbers are
+// decimal whatever they look like.
+TEST(Vbigen, OptionValuesAreCheckedOneByOne)
+{
+    struct Case {
+        std::vector<const char *> args;
+        const char *error;  // null: accepted
+    } cases[] = {
+        {{"--noise", "abc"}, "--noise: 'abc' is not a number"},
+        {{"--noise", "nan"}, "--noise: 'nan' is not a number"},
+        {{"--noise", "inf"}, "--noise: 'inf' is not a number"},
+        {{"--blank", " 5"}, "--blank: ' 5' is not a number"},
+        {{"--data", "0x20"}, "--data: '0x20' is not a number"},
+        {{"--edge", "1e"}, "--edge: '1e' is not a number"},
+        {{"--noise", "256"}, "--noise: '256' is out of range (0 to 255)"},
+        {{"--offset", "-3.5e1"}, nullptr},
+        {{"-x"}, "-x: unknown option"},
+        {{"--nois", "3"}, "--nois: unknown option"},
+        {{"--seed"}, "--seed: needs a value"},
+        {{"-n", "010"}, nullptr},
+        {{"-n", "1.5"}, "-n: '1.5' is not a whole number"},
+        {{"--counter-start", "0x10"}, "--counter-start: '0x10' is not a whole number"},
+        {{"--counter-start", "4294967295"}, nullptr},
+        {{"--counter-start", "4294967296"}, "--counter-start: '4294967296' is out of range (0 to 4294967295)"},
+        {{"--gap", "-1"}, "--gap: '-1' is out of range (0 to 4294967295)"},
+        {{"--line", "32"}, "--line: '32' is out of range (0 to 31)"},
+        {{"--repeat", "99999999999999999999"}, "--repeat: '99999999999999999999' is out of range (1 to 1000)"},
+        {{"--controls", "2020"}, "--controls: '2020' is not a list of control pairs such as 1420,142c,142f"},
+        {{"--controls", "142g"}, "--controls: '142g' is not a list of control pairs such as 1420,142c,142f"},
+        {{"--controls", "1420,"}, nullptr},
+    };
+    for (const Case &c : cases) {
+        std::vector<char *> argv{const_cast<char *>("vbigen")};
+        for (const char *a : c.args)
+            argv.push_back(const_cast<char *>(a));
+        argv.push_back(nullptr);
+        GenArgs a;
+        const char *err = gen_parse_args((int)argv.size() - 1, argv.data(), &a);
+        EXPECT_STREQ(err, c.error) << c.args[0];
+    }
+    GenArgs a;
+    char *ten[] = {(char *)"vbigen", (char *)"-n", (char *)"010", (char *)"--lead", (char *)"08", nullptr};
+    ASSERT_EQ(gen_parse_args(5, ten, &a), nullptr);
+    EXPECT_EQ(a.opt.blocks, 10);
+    EXPECT_EQ(a.opt.lead, 8);
+    std::vector<char *> many{(char *)"vbigen"};
+    for (int i = 0; i <= GEN_MAX_TEXTS; i++)
+        many.insert(many.end(), {(char *)"-t", (char *)"x"});
+    EXPECT_STREQ(gen_parse_args((int)many.size(), many.data(), &a), "-t: more than 64 lines");
+}
+
+// The stream is as long as asked, block for block, whatever the repeat; a
+// refused block ends it.
+TEST(Vbigen, StreamLengthAndEarlyStop)
+{
+    GenOptions o = default_gen();
+    o.repeat = 3;
+    o.hold = 2;
+    o.lead = 1;
+    uint16_t pairs[2] = {gen_pair('a', 'b'), gen_pair('c', 'd')};
+    EXPECT_EQ(gen_stream_blocks(&o, 2), (1 + 2) * 2 * 3);
+    o.blocks = 7;  // two whole frames and one of the third
+    EXPECT_EQ(gen_stream_blocks(&o, 2), 7);
+    struct Sink {
+        std::vector<uint32_t> counters;
+        size_t accept;
+    } sink{{}, 100};
+    GenPut put = [](const uint8_t *block, void *ctx) {
+        Sink *s = (Sink *)ctx;
+        if (s->counters.size() >= s->accept)
+            return false;
+        s->counters.push_back(vbi_frame_counter(block));
+        return true;
+    };
+    EXPECT_EQ(gen_stream(&o, pairs, 2, put, &sink), 7);
+    EXPECT_EQ(sink.counters, (std::vector<uint32_t>{1, 1, 1, 2, 2, 2, 3}));
+    sink = Sink{{}, 4};
+    EXPECT_EQ(gen_stream(&o, pairs, 2, put, &sink), 4);
+    EXPECT_EQ(sink.counters.size(), 4u);
+    // A count far beyond what 32 bits hold does not wrap.
+    o.blocks = -1;
+    o.lead = 1 << 20;
+    o.hold = o.repeat = 1000;
+    EXPECT_EQ(gen_stream_blocks(&o, 2), ((1 << 20) + 2) * 1000000LL);
+}
+
+// The generator as a user meets it in a shell: one line for a mistake,
+// help and version on standard output, decimal numbers, a clean stop when
+// the output fails, and no binary on a terminal.
+TEST(Vbigen, ReportsLikeAUnixTool)
+{
+    std::string vbigen = bin_path("vbigen"), dir = make_temp_dir();
+    ProcessResult r = run_process({vbigen, "--noise", "abc", "-o", dir + "/x.vbi"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "vbigen: --noise: 'abc' is not a number\ntry 'vbigen --help'\n");
+    EXPECT_EQ(access((dir + "/x.vbi").c_str(), F_OK), -1);
+    r = run_process({vbigen, "-x"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "vbigen: -x: unknown option\ntry 'vbigen --help'\n");
+    EXPECT_EQ(r.out, "");
+    for (const char *help : {"-h", "--help"}) {
+        r = run_process({vbigen, help});
+        EXPECT_EQ(r.status, 0) << help;
+        EXPECT_EQ(r.out.rfind("usage: vbigen [options] [textfile ...]\n", 0), 0u) << help;
+        EXPECT_EQ(r.err, "") << help;
+    }
+    r = run_process({vbigen, "--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("vbigen [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+    r = run_process({vbigen, "-n", "010", "-t", "Ten."});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.size(), 10u * VBI_BLOCK_SIZE);
+    r = run_process({vbigen, "-o", dir + "/x.vbi", dir});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vbigen: " + dir + ": Is a directory\n");
+    // A full disk ends the run at the first block (the count would take
+    // hours to render), with one message.
+    ProcessOptions quick;
+    quick.timeout = 20;
+    r = run_process({vbigen, "-n", "1073741824", "-o", "/dev/full"}, quick);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vbigen: /dev/full: No space left on device\n");
+    // Standard output on a terminal: refused before a byte is written.
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    r = run_process({"/bin/sh", "-c", "exec \"$0\" -t Hi >\"$1\"", vbigen, ptsname(master)}, quick);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "vbigen: standard output is a terminal; write the blocks to a file (-o FILE) or a pipe\n");
+    char buf[64];
+    EXPECT_LE(read(master, buf, sizeof buf), 0);
+    close(master);
     rmdir(dir.c_str());
 }
 

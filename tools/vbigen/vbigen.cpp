@@ -3,16 +3,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 #include "vbi.h"
 #include "vbigen_core.h"
 
 static const char usage_text[] =
-    "usage: %s [options] [textfile ...]\n"
+    "usage: vbigen [options] [textfile ...]\n"
     "Writes 65536-byte VBI blocks (32 lines of 2048 samples, frame counter in the\n"
     "last 4 bytes) carrying caption text on line 21, one pair of characters per\n"
     "frame, each text line followed by its control pairs.  The text comes from\n"
-    "-t options, the files named, or a built-in sample.\n"
+    "-t options, the files named (- for standard input), or a built-in sample.\n"
+    "Numbers are decimal.\n"
     "  -o FILE             write to FILE instead of standard output\n"
     "  -t TEXT             one line of caption text (may be repeated)\n"
     "  -n BLOCKS           write exactly BLOCKS blocks, repeating the text\n"
@@ -32,7 +34,9 @@ static const char usage_text[] =
     "  --controls LIST     control pairs after each line, hex first and second\n"
     "                      byte without parity (1420,142c,142f)\n"
     "  --copies N          send every control pair N times (2)\n"
-    "  --seed N            seed of the noise (1)\n";
+    "  --seed N            seed of the noise (1)\n"
+    "  -h, --help          print this summary and exit\n"
+    "  --version           print the version and exit\n";
 
 static const char sample_text[] =
     "Good evening. This is the late news.\n"
@@ -40,8 +44,7 @@ static const char sample_text[] =
     "Will it clear by morning? We will see.\n";
 
 static char text[1 << 20];
-static uint16_t pairs[GEN_MAX_PAIRS];
-static uint8_t block[VBI_BLOCK_SIZE];
+static uint16_t pairs[GEN_MAX_PAIRS + 1];
 
 static bool append_text(size_t *len, const char *s, size_t n)
 {
@@ -55,32 +58,73 @@ static bool append_text(size_t *len, const char *s, size_t n)
     return true;
 }
 
+static int fail(const char *what, const char *why, int status)
+{
+    fprintf(stderr, "vbigen: %s: %s\n", what, why);
+    return status;
+}
+
+// Where the blocks go; the first failed write ends the stream.
+struct Output {
+    FILE *file;
+    int error;
+};
+
+static bool put_block(const uint8_t *block, void *ctx)
+{
+    Output *out = (Output *)ctx;
+    errno = 0;
+    if (fwrite(block, 1, VBI_BLOCK_SIZE, out->file) == VBI_BLOCK_SIZE)
+        return true;
+    out->error = errno ? errno : EIO;
+    return false;
+}
+
+// Flushes and closes out (standard output is flushed only); the error of
+// the first failed write, the flush or the close, or 0.
+static int finish(FILE *f, int error)
+{
+    errno = 0;
+    if (fflush(f) != 0 && !error)
+        error = errno ? errno : EIO;
+    if (f != stdout && fclose(f) != 0 && !error)
+        error = errno ? errno : EIO;
+    return error;
+}
+
 int main(int argc, char **argv)
 {
     GenArgs args;
-    const char *err = gen_parse_args(argc, argv, &args);
-    if (err) {
-        if (*err)
-            fprintf(stderr, "%s: %s\n", argv[0], err);
-        fprintf(stderr, usage_text, argv[0]);
-        return *err ? 2 : 0;
+    if (const char *err = gen_parse_args(argc, argv, &args)) {
+        fprintf(stderr, "vbigen: %s\ntry 'vbigen --help'\n", err);
+        return 2;
+    }
+    if (args.help || args.version) {
+        fputs(args.help ? usage_text : "vbigen " VBITOOLS_VERSION "\n", stdout);
+        int error = finish(stdout, 0);
+        return error ? fail("standard output", strerror(error), 1) : 0;
+    }
+    // Blocks are binary; on a terminal they would only garble it.
+    if (!args.out && isatty(STDOUT_FILENO)) {
+        fputs("vbigen: standard output is a terminal; write the blocks to a file (-o FILE) or a pipe\n", stderr);
+        return 2;
     }
 
     size_t len = 0;
     for (int i = 0; i < args.ntexts; i++)
-        append_text(&len, args.texts[i], strlen(args.texts[i]));
+        if (!append_text(&len, args.texts[i], strlen(args.texts[i])))
+            return fail("-t", "more than 1 MiB of text in all", 1);
     for (int i = args.first_file; i > 0 && i < argc; i++) {
         FILE *f = strcmp(argv[i], "-") == 0 ? stdin : fopen(argv[i], "r");
-        if (!f) {
-            perror(argv[i]);
-            return 1;
-        }
+        if (!f)
+            return fail(argv[i], strerror(errno), 1);
         static char chunk[1 << 20];
+        errno = 0;
         size_t n = fread(chunk, 1, sizeof chunk, f);
-        if (ferror(f) || !append_text(&len, chunk, n)) {
-            fprintf(stderr, "%s: %s: cannot read the text (at most 1 MiB)\n", argv[0], argv[i]);
-            return 1;
-        }
+        if (ferror(f))
+            return fail(argv[i], strerror(errno ? errno : EIO), 1);
+        if (!append_text(&len, chunk, n))
+            return fail(argv[i], "more than 1 MiB of text in all", 1);
         if (f != stdin)
             fclose(f);
     }
@@ -88,32 +132,21 @@ int main(int argc, char **argv)
         append_text(&len, sample_text, strlen(sample_text));
 
     const GenOptions *o = &args.opt;
-    size_t npairs = gen_text_pairs(text, o, pairs, GEN_MAX_PAIRS);
-    long frames = args.opt.blocks >= 0 ? (args.opt.blocks + o->repeat - 1) / o->repeat
-                                       : (long)(o->lead + npairs) * o->hold;
-    long blocks = args.opt.blocks >= 0 ? args.opt.blocks : frames * o->repeat;
+    size_t npairs = gen_text_pairs(text, o, pairs, GEN_MAX_PAIRS + 1);
+    if (npairs > GEN_MAX_PAIRS) {
+        fprintf(stderr, "vbigen: the text makes more than %d caption pairs\n", GEN_MAX_PAIRS);
+        return 1;
+    }
 
-    FILE *out = stdout;
-    if (args.out && !(out = fopen(args.out, "wb"))) {
-        perror(args.out);
-        return 1;
-    }
-    GenNoise noise;
-    gen_noise_init(&noise, o->seed);
-    long written = 0;
-    for (long f = 0; f < frames && written < blocks; f++) {
-        gen_render_block(block, gen_frame_word(o, pairs, npairs, f), f, o, &noise);
-        for (int r = 0; r < o->repeat && written < blocks; r++, written++)
-            if (fwrite(block, 1, sizeof block, out) != sizeof block)
-                break;
-    }
-    if (fflush(out) != 0 || ferror(out) || (out != stdout && fclose(out) != 0)) {
-        // A reader that stops early (head, a decoder that ended) is not an
-        // error of ours.
-        if (errno == EPIPE)
-            return 0;
-        perror(args.out ? args.out : "standard output");
-        return 1;
-    }
+    const char *name = args.out ? args.out : "standard output";
+    Output out = {stdout, 0};
+    if (args.out && !(out.file = fopen(args.out, "wb")))
+        return fail(name, strerror(errno), 1);
+    gen_stream(o, pairs, npairs, put_block, &out);
+    int error = finish(out.file, out.error);
+    // A reader that stops early (head, a decoder that ended) is not an
+    // error of ours.
+    if (error && error != EPIPE)
+        return fail(name, strerror(error), 1);
     return 0;
 }

@@ -1,7 +1,9 @@
 #include "vbigen_core.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -222,15 +224,16 @@ void gen_render_line(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise 
     }
 }
 
-uint32_t gen_counter(const GenOptions *o, long frame)
+uint32_t gen_counter(const GenOptions *o, int64_t frame)
 {
+    // The driver's counter is 32 bits wide and wraps; so does this one.
     uint32_t c = o->counter_start + (uint32_t)frame * o->counter_step;
     if (o->gap_every > 0)
         c += (uint32_t)(frame / o->gap_every) * o->gap;
     return c;
 }
 
-void gen_render_block(uint8_t *block, uint16_t word, long frame, const GenOptions *o, GenNoise *noise)
+void gen_render_block(uint8_t *block, uint16_t word, int64_t frame, const GenOptions *o, GenNoise *noise)
 {
     // Lines without captions sit at blanking; only the caption line carries
     // noise, which is where the slicers look.
@@ -239,53 +242,125 @@ void gen_render_block(uint8_t *block, uint16_t word, long frame, const GenOption
     vbi_set_frame_counter(block, gen_counter(o, frame));
 }
 
-uint16_t gen_frame_word(const GenOptions *o, const uint16_t *pairs, size_t npairs, long frame)
+uint16_t gen_frame_word(const GenOptions *o, const uint16_t *pairs, size_t npairs, int64_t frame)
 {
-    long slot = frame / (o->hold > 0 ? o->hold : 1);
+    int64_t slot = frame / (o->hold > 0 ? o->hold : 1);
     if (slot < o->lead || npairs == 0)
         return gen_pair(0, 0);
-    return pairs[(size_t)(slot - o->lead) % npairs];
+    return pairs[(uint64_t)(slot - o->lead) % npairs];
 }
 
-static bool parse_long(const char *s, long lo, long hi, long *out)
+int64_t gen_stream_blocks(const GenOptions *o, size_t npairs)
 {
-    char *end;
+    if (o->blocks >= 0)
+        return o->blocks;
+    return ((int64_t)o->lead + (int64_t)npairs) * (o->hold > 0 ? o->hold : 1) * (o->repeat > 0 ? o->repeat : 1);
+}
+
+int64_t gen_stream(const GenOptions *o, const uint16_t *pairs, size_t npairs, GenPut put, void *ctx)
+{
+    static uint8_t block[VBI_BLOCK_SIZE];
+    GenNoise noise;
+    gen_noise_init(&noise, o->seed);
+    int64_t total = gen_stream_blocks(o, npairs), done = 0;
+    int repeat = o->repeat > 0 ? o->repeat : 1;
+    // A frame delivered again keeps its samples and its counter; with a
+    // block count that is not a whole number of frames the last frame is
+    // cut short.
+    for (int64_t frame = 0; done < total; frame++) {
+        gen_render_block(block, gen_frame_word(o, pairs, npairs, frame), frame, o, &noise);
+        for (int r = 0; r < repeat && done < total; r++, done++)
+            if (!put(block, ctx))
+                return done;
+    }
+    return done;
+}
+
+// Option values are decimal: digits with an optional sign, and for levels
+// and sample counts a fraction and an exponent.  Hexadecimal, octal, "inf",
+// "nan" and leading blanks are not numbers here.
+static bool is_decimal(const char *s, bool fraction)
+{
+    const char *p = s;
+    if (*p == '-' || *p == '+')
+        p++;
+    bool digits = false;
+    while (*p >= '0' && *p <= '9')
+        p++, digits = true;
+    if (fraction && *p == '.') {
+        p++;
+        while (*p >= '0' && *p <= '9')
+            p++, digits = true;
+    }
+    if (!digits)
+        return false;
+    if (fraction && (*p == 'e' || *p == 'E')) {
+        p++;
+        if (*p == '-' || *p == '+')
+            p++;
+        if (!(*p >= '0' && *p <= '9'))
+            return false;
+        while (*p >= '0' && *p <= '9')
+            p++;
+    }
+    return *p == '\0';
+}
+
+static const char *refuse(GenArgs *a, const char *opt, const char *value, const char *why)
+{
+    snprintf(a->error, sizeof a->error, "%s: '%s' %s", opt, value, why);
+    return a->error;
+}
+
+static const char *parse_integer(GenArgs *a, const char *opt, const char *s, long long lo, long long hi,
+                                 long long *out)
+{
+    if (!is_decimal(s, false))
+        return refuse(a, opt, s, "is not a whole number");
     errno = 0;
-    long long v = strtoll(s, &end, 0);
-    if (end == s || *end || errno || v < lo || v > hi)
-        return false;
-    *out = (long)v;
-    return true;
-}
-
-static bool parse_u32(const char *s, uint32_t *out)
-{
-    char *end;
-    errno = 0;
-    unsigned long long v = strtoull(s, &end, 0);
-    if (end == s || *end || errno || v > 0xFFFFFFFFull || s[0] == '-')
-        return false;
-    *out = (uint32_t)v;
-    return true;
-}
-
-static bool parse_double(const char *s, double lo, double hi, double *out)
-{
-    char *end;
-    double v = strtod(s, &end);
-    if (end == s || *end || !(v >= lo && v <= hi))
-        return false;
+    long long v = strtoll(s, nullptr, 10);
+    if (errno || v < lo || v > hi) {
+        char range[64];
+        snprintf(range, sizeof range, "is out of range (%lld to %lld)", lo, hi);
+        return refuse(a, opt, s, range);
+    }
     *out = v;
-    return true;
+    return nullptr;
 }
 
+template <typename T>
+static const char *parse_int(GenArgs *a, const char *opt, const char *s, long long lo, long long hi, T *out)
+{
+    long long v = 0;
+    const char *err = parse_integer(a, opt, s, lo, hi, &v);
+    if (!err)
+        *out = (T)v;
+    return err;
+}
+
+static const char *parse_double(GenArgs *a, const char *opt, const char *s, double lo, double hi, double *out)
+{
+    if (!is_decimal(s, true))
+        return refuse(a, opt, s, "is not a number");
+    double v = strtod(s, nullptr);
+    if (!(v >= lo && v <= hi)) {
+        char range[64];
+        snprintf(range, sizeof range, "is out of range (%g to %g)", lo, hi);
+        return refuse(a, opt, s, range);
+    }
+    *out = v;
+    return nullptr;
+}
+
+// A list such as 1420,142c,142f: first and second byte of each control
+// pair in hexadecimal, without parity; the first byte is a control code.
 static bool parse_controls(const char *s, GenOptions *o)
 {
     o->ncontrols = 0;
     while (*s) {
         char *end;
         unsigned long v = strtoul(s, &end, 16);
-        if (end - s != 4 || o->ncontrols >= GEN_MAX_CONTROLS)
+        if (end - s != 4 || !isxdigit((unsigned char)*s) || o->ncontrols >= GEN_MAX_CONTROLS)
             return false;
         int first = (int)(v >> 8) & 0x7F, second = (int)v & 0x7F;
         if (first < 0x01 || first > 0x1F)
@@ -300,11 +375,67 @@ static bool parse_controls(const char *s, GenOptions *o)
     return o->ncontrols > 0;
 }
 
+// Sets the option opt to v; *known becomes false for a name that is not an
+// option of this program.
+static const char *parse_option(GenArgs *a, const char *opt, const char *v, bool *known)
+{
+    *known = true;
+    GenOptions *o = &a->opt;
+    GenSignal *sig = &o->signal;
+    const long long U32 = 0xFFFFFFFFll;
+    if (strcmp(opt, "-o") == 0) {
+        a->out = v;
+    } else if (strcmp(opt, "-t") == 0) {
+        if (a->ntexts >= GEN_MAX_TEXTS) {
+            snprintf(a->error, sizeof a->error, "-t: more than %d lines", GEN_MAX_TEXTS);
+            return a->error;
+        }
+        a->texts[a->ntexts++] = v;
+    } else if (strcmp(opt, "-n") == 0) {
+        return parse_int(a, opt, v, 0, 1LL << 30, &o->blocks);
+    } else if (strcmp(opt, "--blank") == 0) {
+        return parse_double(a, opt, v, 0, 255, &sig->blank);
+    } else if (strcmp(opt, "--data") == 0) {
+        return parse_double(a, opt, v, 0, 255, &sig->data);
+    } else if (strcmp(opt, "--noise") == 0) {
+        return parse_double(a, opt, v, 0, 255, &sig->noise);
+    } else if (strcmp(opt, "--offset") == 0) {
+        return parse_double(a, opt, v, -400, 400, &sig->offset);
+    } else if (strcmp(opt, "--edge") == 0) {
+        return parse_double(a, opt, v, 0, 56, &sig->edge);
+    } else if (strcmp(opt, "--line") == 0) {
+        return parse_int(a, opt, v, 0, 31, &o->line);
+    } else if (strcmp(opt, "--counter-start") == 0) {
+        return parse_int(a, opt, v, 0, U32, &o->counter_start);
+    } else if (strcmp(opt, "--counter-step") == 0) {
+        return parse_int(a, opt, v, 0, U32, &o->counter_step);
+    } else if (strcmp(opt, "--repeat") == 0) {
+        return parse_int(a, opt, v, 1, 1000, &o->repeat);
+    } else if (strcmp(opt, "--gap-every") == 0) {
+        return parse_int(a, opt, v, 1, 1LL << 30, &o->gap_every);
+    } else if (strcmp(opt, "--gap") == 0) {
+        return parse_int(a, opt, v, 0, U32, &o->gap);
+    } else if (strcmp(opt, "--hold") == 0) {
+        return parse_int(a, opt, v, 1, 1000, &o->hold);
+    } else if (strcmp(opt, "--lead") == 0) {
+        return parse_int(a, opt, v, 0, 1LL << 20, &o->lead);
+    } else if (strcmp(opt, "--controls") == 0) {
+        if (!parse_controls(v, o))
+            return refuse(a, opt, v, "is not a list of control pairs such as 1420,142c,142f");
+    } else if (strcmp(opt, "--copies") == 0) {
+        return parse_int(a, opt, v, 1, 100, &o->control_copies);
+    } else if (strcmp(opt, "--seed") == 0) {
+        return parse_int(a, opt, v, 0, U32, &o->seed);
+    } else {
+        *known = false;
+    }
+    return nullptr;
+}
+
 const char *gen_parse_args(int argc, char **argv, GenArgs *a)
 {
     memset(a, 0, sizeof *a);
     gen_default_options(&a->opt);
-    GenOptions *o = &a->opt;
     int i = 1;
     for (; i < argc; i++) {
         const char *opt = argv[i];
@@ -314,63 +445,23 @@ const char *gen_parse_args(int argc, char **argv, GenArgs *a)
             i++;
             break;
         }
-        if (strcmp(opt, "-h") == 0 || strcmp(opt, "--help") == 0)
-            return "";
-        if (i + 1 >= argc)
-            return "option needs a value";
-        const char *v = argv[++i];
-        long n = 0;
-        bool ok = true;
-        if (strcmp(opt, "-o") == 0)
-            a->out = v;
-        else if (strcmp(opt, "-t") == 0) {
-            if (a->ntexts >= 64)
-                return "too many -t lines (64 at most)";
-            a->texts[a->ntexts++] = v;
-        } else if (strcmp(opt, "-n") == 0)
-            ok = parse_long(v, 0, 1L << 30, &o->blocks);
-        else if (strcmp(opt, "--blank") == 0)
-            ok = parse_double(v, 0, 255, &o->signal.blank);
-        else if (strcmp(opt, "--data") == 0)
-            ok = parse_double(v, 0, 255, &o->signal.data);
-        else if (strcmp(opt, "--noise") == 0)
-            ok = parse_double(v, 0, 255, &o->signal.noise);
-        else if (strcmp(opt, "--offset") == 0)
-            ok = parse_double(v, -400, 400, &o->signal.offset);
-        else if (strcmp(opt, "--edge") == 0)
-            ok = parse_double(v, 0, 56, &o->signal.edge);
-        else if (strcmp(opt, "--line") == 0) {
-            ok = parse_long(v, 0, 31, &n);
-            o->line = (int)n;
-        } else if (strcmp(opt, "--counter-start") == 0)
-            ok = parse_u32(v, &o->counter_start);
-        else if (strcmp(opt, "--counter-step") == 0)
-            ok = parse_u32(v, &o->counter_step);
-        else if (strcmp(opt, "--repeat") == 0) {
-            ok = parse_long(v, 1, 1000, &n);
-            o->repeat = (int)n;
-        } else if (strcmp(opt, "--gap-every") == 0) {
-            ok = parse_long(v, 1, 1L << 30, &n);
-            o->gap_every = (int)n;
-        } else if (strcmp(opt, "--gap") == 0)
-            ok = parse_u32(v, &o->gap);
-        else if (strcmp(opt, "--hold") == 0) {
-            ok = parse_long(v, 1, 1000, &n);
-            o->hold = (int)n;
-        } else if (strcmp(opt, "--lead") == 0) {
-            ok = parse_long(v, 0, 1L << 20, &n);
-            o->lead = (int)n;
-        } else if (strcmp(opt, "--controls") == 0)
-            ok = parse_controls(v, o);
-        else if (strcmp(opt, "--copies") == 0) {
-            ok = parse_long(v, 1, 100, &n);
-            o->control_copies = (int)n;
-        } else if (strcmp(opt, "--seed") == 0)
-            ok = parse_u32(v, &o->seed);
-        else
-            return "unknown option";
-        if (!ok)
-            return "bad value for an option";
+        if (strcmp(opt, "-h") == 0 || strcmp(opt, "--help") == 0) {
+            a->help = true;
+            continue;
+        }
+        if (strcmp(opt, "--version") == 0) {
+            a->version = true;
+            continue;
+        }
+        bool missing = i + 1 >= argc, known;
+        const char *err = parse_option(a, opt, missing ? "" : argv[i + 1], &known);
+        if (!known || missing) {
+            snprintf(a->error, sizeof a->error, "%s: %s", opt, known ? "needs a value" : "unknown option");
+            return a->error;
+        }
+        if (err)
+            return err;
+        i++;
     }
     a->first_file = i < argc ? i : 0;
     return nullptr;

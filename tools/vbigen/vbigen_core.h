@@ -14,7 +14,8 @@
 
 enum {
     GEN_MAX_CONTROLS = 16,
-    GEN_MAX_PAIRS = 1 << 16,   // caption pairs of one pass over the text
+    GEN_MAX_PAIRS = 1 << 20,   // caption pairs of one pass over the text
+    GEN_MAX_TEXTS = 64,        // -t lines
 };
 
 struct GenSignal {
@@ -67,24 +68,40 @@ void gen_noise_init(GenNoise *n, uint32_t seed);
 void gen_render_line(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise *noise);
 
 // Frame counter of frame f (0 = first frame).
-uint32_t gen_counter(const GenOptions *o, long frame);
+uint32_t gen_counter(const GenOptions *o, int64_t frame);
 
 // Fills a whole block for frame f carrying word.
-void gen_render_block(uint8_t *block, uint16_t word, long frame, const GenOptions *o, GenNoise *noise);
+void gen_render_block(uint8_t *block, uint16_t word, int64_t frame, const GenOptions *o, GenNoise *noise);
 
 // Command line of the generator.
 struct GenArgs {
     GenOptions opt;
     const char *out;          // output file, or null for standard output
-    const char *texts[64];    // -t lines
+    const char *texts[GEN_MAX_TEXTS];  // -t lines
     int ntexts;
     int first_file;           // argv index of the first text file, or 0
+    bool help;                // -h or --help
+    bool version;             // --version
+    char error[256];          // why the command line was refused
 };
 
-// Returns null when the arguments are good, else a message for the user.
+// Returns null when the arguments are good, else a one-line message for the
+// user that names the option and the value it refused.  Numbers are
+// decimal, so that a leading 0 means nothing.
 const char *gen_parse_args(int argc, char **argv, GenArgs *a);
 
 // The caption pair carried by frame f, given the pairs of one pass over the
 // text: lead null pairs first, every pair held for o->hold frames, the text
 // repeated as often as needed.
-uint16_t gen_frame_word(const GenOptions *o, const uint16_t *pairs, size_t npairs, long frame);
+uint16_t gen_frame_word(const GenOptions *o, const uint16_t *pairs, size_t npairs, int64_t frame);
+
+// How many blocks a stream holds: o->blocks when set, else one pass of the
+// text (the lead and every pair, each held for o->hold frames), every frame
+// delivered o->repeat times.
+int64_t gen_stream_blocks(const GenOptions *o, size_t npairs);
+
+// Renders the stream block by block, in order, and hands every block to
+// put; stops at the first put that returns false.  Returns the number of
+// blocks put successfully.
+typedef bool (*GenPut)(const uint8_t *block, void *ctx);
+int64_t gen_stream(const GenOptions *o, const uint16_t *pairs, size_t npairs, GenPut put, void *ctx);
