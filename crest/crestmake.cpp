@@ -11,6 +11,7 @@
 #include "crestmake_core.h"
 
 static CrestPalette palette;
+static CrestMatchTable match_table;
 static char dump[CRESTMAKE_DUMP_SIZE + 1];
 static uint8_t header[PPM_HEADER_SIZE];
 static uint8_t pixels[CREST_RASTER_SIZE];
@@ -69,7 +70,8 @@ int main(int argc, char **argv)
     }
     close(in);
 
-    crest_convert(pixels, indices, &palette);
+    crest_match_table_init(&match_table, &palette);
+    crest_convert(pixels, indices, &match_table);
 
     // Only now, with the whole logo ready, is the output touched.
     int out = crest_open_output(outfile);
