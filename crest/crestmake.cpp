@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "crest.h"
-#include "crest_output.h"
+#include "crest_file.h"
 #include "crestmake_core.h"
 
 static CrestPalette palette;
@@ -51,7 +51,7 @@ int main(int argc, char **argv)
         perror(infile);
         exit(1);
     }
-    if (read(in, header, sizeof header) != (ssize_t)sizeof header)
+    if (crest_read_all(in, header, sizeof header) != (ssize_t)sizeof header)
         fail("cannot read ppm header\n");
     int data_offset = 0;
     PpmHeaderStatus status = ppm_parse_header(header, &data_offset);
@@ -64,7 +64,7 @@ int main(int argc, char **argv)
         perror(infile);
         exit(1);
     }
-    if (read(in, pixels, sizeof pixels) != (ssize_t)sizeof pixels) {
+    if (crest_read_all(in, pixels, sizeof pixels) != (ssize_t)sizeof pixels) {
         fprintf(stderr, "file size of %d bytes was expected\n", data_offset + CREST_RASTER_SIZE);
         exit(1);
     }
