@@ -6,6 +6,13 @@ const ConsoleColorTable ConsoleColors = {
     {0, 0, 0, 0, 170, 170, 170, 170, 85, 85, 85, 85, 255, 255, 255, 255},
 };
 
+CrestCubeLevels crest_cube_levels(int i)
+{
+    int c = i - CREST_CUBE_FIRST;
+    CrestCubeLevels levels = {(c / 5) % 5, c / 25, c % 5};
+    return levels;
+}
+
 void crest_palette_build(CrestPalette *palette)
 {
     for (int i = 0; i < CREST_PALETTE_SIZE; i++) {
@@ -15,11 +22,11 @@ void crest_palette_build(CrestPalette *palette)
             palette->blue[i] = ConsoleColors.blue[i];
             continue;
         }
-        // Blue varies fastest, then red, green slowest.  The steps (63 and
-        // 31) never reach 255, so only the console colours are full white.
-        int c = i - CREST_CUBE_FIRST;
-        palette->red[i] = 63 * ((c / 5) % 5);
-        palette->green[i] = 31 * (c / 25);
-        palette->blue[i] = 63 * (c % 5);
+        // The steps (63 and 31) never reach 255, so only the console
+        // colours are full white.
+        CrestCubeLevels levels = crest_cube_levels(i);
+        palette->red[i] = 63 * levels.red;
+        palette->green[i] = 31 * levels.green;
+        palette->blue[i] = 63 * levels.blue;
     }
 }

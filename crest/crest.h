@@ -9,6 +9,7 @@ enum {
     // 16 console colours, then a 9 (green) by 5 (red) by 5 (blue) cube.
     CREST_CUBE_FIRST = 16,
     CREST_PALETTE_SIZE = 241,
+    CREST_CUBE_LAST = CREST_PALETTE_SIZE - 1,
     // crestmake matches against, and dumps, every entry but the last.
     CREST_MATCH_ENTRIES = 240,
     CREST_WIDTH = 128,
@@ -36,6 +37,15 @@ struct CrestPalette {
     int32_t green[CREST_PALETTE_SIZE];
     int32_t blue[CREST_PALETTE_SIZE];
 };
+
+// The levels of cube entry i (CREST_CUBE_FIRST..CREST_CUBE_LAST): with
+// c = i - 16 = 25g + 5r + b, blue varies fastest, then red, green slowest.
+// Red and blue take levels 0..4, green 0..8; each user scales them to its
+// own component range.
+struct CrestCubeLevels {
+    int red, green, blue;
+};
+CrestCubeLevels crest_cube_levels(int i);
 
 // Fills all 241 entries: console colours at 0..15, then cube entry
 // c = i - 16 = 25g + 5r + b with red 63r, green 31g, blue 63b.

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "crest.h"
-#include "crest_output.h"
+#include "crest_file.h"
 #include "crestimg_core.h"
 
 static CrestPalette palette;
@@ -29,8 +29,9 @@ int main(int argc, char **argv)
         exit(1);
     }
     // Nothing marks a logo file; a file shorter than one is all that can
-    // be told apart.  A longer one gives its first 16384 bytes.
-    if (read(in, indices, sizeof indices) != (ssize_t)sizeof indices) {
+    // be told apart.  A longer one gives its first 16384 bytes.  A pipe
+    // may hand the logo over in pieces: it is read until it ends.
+    if (crest_read_all(in, indices, sizeof indices) != (ssize_t)sizeof indices) {
         fputs("input file not in crest format\n", stderr);
         exit(1);
     }

@@ -10,7 +10,7 @@ void crest_index_color(int i, const CrestPalette *palette, uint8_t rgb[3])
         rgb[1] = (uint8_t)palette->green[i];
         rgb[2] = (uint8_t)palette->blue[i];
     } else {
-        int c = i - (CREST_PALETTE_SIZE - 1);
+        int c = i - CREST_CUBE_LAST;
         rgb[0] = (uint8_t)ConsoleColors.red[c];
         rgb[1] = (uint8_t)ConsoleColors.green[c];
         rgb[2] = (uint8_t)ConsoleColors.blue[c];

@@ -7,10 +7,11 @@
 #include <cstdlib>
 
 #include "crest.h"
-#include "crest_output.h"
+#include "crest_file.h"
 #include "crestmake_core.h"
 
 static CrestPalette palette;
+static CrestMatchTable match_table;
 static char dump[CRESTMAKE_DUMP_SIZE + 1];
 static uint8_t header[PPM_HEADER_SIZE];
 static uint8_t pixels[CREST_RASTER_SIZE];
@@ -50,7 +51,7 @@ int main(int argc, char **argv)
         perror(infile);
         exit(1);
     }
-    if (read(in, header, sizeof header) != (ssize_t)sizeof header)
+    if (crest_read_all(in, header, sizeof header) != (ssize_t)sizeof header)
         fail("cannot read ppm header\n");
     int data_offset = 0;
     PpmHeaderStatus status = ppm_parse_header(header, &data_offset);
@@ -63,13 +64,14 @@ int main(int argc, char **argv)
         perror(infile);
         exit(1);
     }
-    if (read(in, pixels, sizeof pixels) != (ssize_t)sizeof pixels) {
+    if (crest_read_all(in, pixels, sizeof pixels) != (ssize_t)sizeof pixels) {
         fprintf(stderr, "file size of %d bytes was expected\n", data_offset + CREST_RASTER_SIZE);
         exit(1);
     }
     close(in);
 
-    crest_convert(pixels, indices, &palette);
+    crest_match_table_init(&match_table, &palette);
+    crest_convert(pixels, indices, &match_table);
 
     // Only now, with the whole logo ready, is the output touched.
     int out = crest_open_output(outfile);

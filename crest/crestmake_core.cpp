@@ -87,7 +87,7 @@ uint8_t crest_match(int red, int green, int blue, const CrestPalette *palette)
         int dr = abs(red - palette->red[k]);
         int dg = abs(green - palette->green[k]);
         int db = abs(blue - palette->blue[k]);
-        if (dg < best && dr <= 32 && db <= 32) {
+        if (dg < best && dr <= CREST_MATCH_WINDOW && db <= CREST_MATCH_WINDOW) {
             result = (uint8_t)k;
             best = dg;
         }
@@ -95,8 +95,106 @@ uint8_t crest_match(int red, int green, int blue, const CrestPalette *palette)
     return result;
 }
 
-void crest_convert(const uint8_t *pixels, uint8_t *indices, const CrestPalette *palette)
+// Gives every value 0..255 of one component its class and returns the
+// number of classes, 0 when there are more than the table holds.  Which
+// entries a value admits changes only where an entry's component enters
+// the window (component - 32) or has just left it (component + 33).
+static int classify(const int32_t *component, uint8_t *value_class, uint8_t *first)
+{
+    bool starts[256] = {};
+    for (int k = 0; k < CREST_MATCH_ENTRIES; k++) {
+        int enter = component[k] - CREST_MATCH_WINDOW;
+        int leave = component[k] + CREST_MATCH_WINDOW + 1;
+        if (enter >= 0 && enter < 256)
+            starts[enter] = true;
+        if (leave >= 0 && leave < 256)
+            starts[leave] = true;
+    }
+    int n = 0;
+    first[0] = 0;
+    for (int v = 0; v < 256; v++) {
+        if (v > 0 && starts[v]) {
+            if (++n == CREST_MATCH_CLASSES)
+                return 0;
+            first[n] = (uint8_t)v;
+        }
+        value_class[v] = (uint8_t)n;
+    }
+    return n + 1;
+}
+
+void crest_match_table_init(CrestMatchTable *table, const CrestPalette *palette)
+{
+    table->palette = palette;
+    table->red_classes = classify(palette->red, table->red_class, table->red_first);
+    table->blue_classes = classify(palette->blue, table->blue_class, table->blue_first);
+    if (table->red_classes == 0 || table->blue_classes == 0)
+        table->red_classes = table->blue_classes = 0;
+    for (int rc = 0; rc < CREST_MATCH_CLASSES; rc++)
+        for (int bc = 0; bc < CREST_MATCH_CLASSES; bc++)
+            table->ready[rc][bc] = false;
+}
+
+// Answers for every green value of one red class and one blue class.  Of
+// the admitted entries with the same green only the lowest index can win;
+// for each green the nearest admitted green below and above compete, and
+// at equal distance the lower index wins, as in crest_match.
+static void fill_pair(CrestMatchTable *table, int rc, int bc)
+{
+    const CrestPalette *palette = table->palette;
+    int red = table->red_first[rc];
+    int blue = table->blue_first[bc];
+    int16_t lowest[256];
+    for (int g = 0; g < 256; g++)
+        lowest[g] = -1;
+    for (int k = 0; k < CREST_MATCH_ENTRIES; k++) {
+        if (abs(red - palette->red[k]) <= CREST_MATCH_WINDOW &&
+            abs(blue - palette->blue[k]) <= CREST_MATCH_WINDOW) {
+            int g = palette->green[k];
+            if (lowest[g] < 0)
+                lowest[g] = (int16_t)k;
+        }
+    }
+    int16_t above[256];
+    int next = -1;
+    for (int g = 255; g >= 0; g--) {
+        if (lowest[g] >= 0)
+            next = g;
+        above[g] = (int16_t)next;
+    }
+    uint8_t *out = table->index[rc][bc];
+    int below = -1;
+    for (int g = 0; g < 256; g++) {
+        if (lowest[g] >= 0)
+            below = g;
+        int up = above[g];
+        int k;
+        if (below < 0 && up < 0)
+            k = 0;  // nothing admitted: crest_match's result stays 0
+        else if (up < 0 || (below >= 0 && g - below < up - g))
+            k = lowest[below];
+        else if (below < 0 || up - g < g - below)
+            k = lowest[up];
+        else
+            k = lowest[below] < lowest[up] ? lowest[below] : lowest[up];
+        out[g] = (uint8_t)k;
+    }
+    table->ready[rc][bc] = true;
+}
+
+uint8_t crest_match_lookup(CrestMatchTable *table, int red, int green, int blue)
+{
+    if (table->red_classes == 0)
+        return crest_match(red, green, blue, table->palette);
+    int rc = table->red_class[red];
+    int bc = table->blue_class[blue];
+    if (!table->ready[rc][bc])
+        fill_pair(table, rc, bc);
+    return table->index[rc][bc][green];
+}
+
+void crest_convert(const uint8_t *pixels, uint8_t *indices, CrestMatchTable *table)
 {
     for (int n = 0; n < CREST_PIXELS; n++)
-        indices[n] = crest_match(pixels[3 * n], pixels[3 * n + 1], pixels[3 * n + 2], palette);
+        indices[n] = crest_match_lookup(table, pixels[3 * n], pixels[3 * n + 1], pixels[3 * n + 2]);
 }

@@ -44,9 +44,42 @@ const char *ppm_header_message(PpmHeaderStatus status);
 
 // Palette index 0..239 for one pixel: the smallest green distance among the
 // entries whose red and blue lie within 32 of the pixel's; lowest index on
-// a tie.
+// a tie.  This is the matching rule written out plainly, one test of every
+// entry; crest_convert gets the same answers through a CrestMatchTable.
 uint8_t crest_match(int red, int green, int blue, const CrestPalette *palette);
+
+enum {
+    // Red and blue only admit entries, through a window of this many steps
+    // on either side, bounds included.
+    CREST_MATCH_WINDOW = 32,
+    // Red values that admit the same entries form one class, and so do blue
+    // values.  The palette's eight red (and blue) values make 14 classes.
+    CREST_MATCH_CLASSES = 16,
+};
+
+// crest_match's answers, looked up.  The entries a pixel admits follow
+// from its red and blue alone, so for each pair of a red class and a blue
+// class the answer for every green value is worked out once, the first
+// time a pixel of that pair comes along.
+struct CrestMatchTable {
+    const CrestPalette *palette;
+    int red_classes;  // 0: the palette makes too many classes; rule used
+    int blue_classes;
+    uint8_t red_class[256];
+    uint8_t blue_class[256];
+    uint8_t red_first[CREST_MATCH_CLASSES];  // the lowest value of each class
+    uint8_t blue_first[CREST_MATCH_CLASSES];
+    bool ready[CREST_MATCH_CLASSES][CREST_MATCH_CLASSES];
+    uint8_t index[CREST_MATCH_CLASSES][CREST_MATCH_CLASSES][256];
+};
+
+// Sorts the red and blue values of 0..255 into classes; nothing else is
+// worked out yet.  The palette must stay in place while the table is used.
+void crest_match_table_init(CrestMatchTable *table, const CrestPalette *palette);
+
+// crest_match(red, green, blue, palette), bit for bit, ties included.
+uint8_t crest_match_lookup(CrestMatchTable *table, int red, int green, int blue);
 
 // Matches a whole 128x128 RGB raster (CREST_RASTER_SIZE bytes) into
 // CREST_FILE_SIZE indices.
-void crest_convert(const uint8_t *pixels, uint8_t *indices, const CrestPalette *palette);
+void crest_convert(const uint8_t *pixels, uint8_t *indices, CrestMatchTable *table);

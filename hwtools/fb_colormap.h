@@ -7,8 +7,6 @@
 
 enum {
     FB_CMAP_SIZE = 256,
-    FB_CUBE_FIRST = 16,
-    FB_CUBE_LAST = 240,
     // 8-bit console intensities are scaled by 255 (white is 65025), and the
     // cube's levels by 16383 (red, blue: 5 levels) and 8191 (green: 9
     // levels), so no component reaches 65535.

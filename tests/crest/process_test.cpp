@@ -207,6 +207,40 @@ TEST(CrestimgConvert, ReadsTheFirst16384BytesOrRefuses)
     EXPECT_EQ(read_file(out), "P6\n#Created by crestimg\n128 128\n255\n" + std::string(49152, '\0'));
 }
 
+// A logo that comes through a pipe in two pieces, half a second apart, is
+// read whole; one that ends a byte short is refused as a short file is.
+TEST(CrestimgConvert, ReadsALogoThatArrivesInPieces)
+{
+    std::string dir = make_temp_dir();
+    std::string logo(16384, '\x0f');
+    logo.replace(8192, 8192, 8192, '\x24');
+    write_file(dir + "/l.crest", logo);
+    write_file(dir + "/short.crest", logo.substr(0, 16383));
+    std::string expected = "P6\n#Created by crestimg\n128 128\n255\n";
+    for (int n = 0; n < 16384; n++)
+        expected += n < 8192 ? "\xff\xff\xff" : std::string("\xfc\0\0", 3);
+    const std::string pieces = "(head -c 8192 %s; sleep .5; tail -c +8193 %s) | " +
+                               bin_path("crestimg") + " /dev/stdin o.ppm";
+    ProcessOptions opt;
+    opt.cwd = dir;
+    for (const char *name : {"l.crest", "short.crest"}) {
+        SCOPED_TRACE(name);
+        char command[512];
+        snprintf(command, sizeof command, pieces.c_str(), name, name);
+        unlink((dir + "/o.ppm").c_str());
+        ProcessResult r = run_process({"/bin/sh", "-c", command}, opt);
+        if (name[0] == 'l') {
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.err, "");
+            EXPECT_TRUE(read_file(dir + "/o.ppm") == expected);
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "input file not in crest format\n");
+            EXPECT_EQ(access((dir + "/o.ppm").c_str(), F_OK), -1);
+        }
+    }
+}
+
 // Every index but the five whose colours match earlier entries survives a
 // trip through both converters, wherever it lies in the image.
 TEST(RoundTrip, KeepsEveryIndexButFive)

@@ -1,9 +1,27 @@
-#include "crest_output.h"
+#include "crest_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+ssize_t crest_read_all(int fd, void *buf, size_t size)
+{
+    char *p = static_cast<char *>(buf);
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = read(fd, p + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        got += (size_t)n;
+    }
+    return (ssize_t)got;
+}
 
 int crest_open_output(const char *name)
 {
