@@ -2,7 +2,7 @@
 
 #include <X11/Xutil.h>
 
-#include <sys/select.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -125,18 +125,34 @@ int32_t scope_window_take_events(ScopeWindow *w, int32_t line_offset)
 bool scope_window_wait_block(ScopeWindow *w, int vbi_fd, uint8_t *block, int32_t *line_offset,
                              bool *end, int *read_errno)
 {
-    int xfd = ConnectionNumber(w->display);
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(xfd, &readable);
-    FD_SET(vbi_fd, &readable);
-    select(1024, &readable, nullptr, nullptr, nullptr);
+    // Xlib reads whatever the server has sent whenever it talks to it (the
+    // flush that ends every shown frame, for one), and an event read that
+    // way no longer makes the connection readable.  Those presses are taken
+    // first, or they would wait for the next one while the device always
+    // has a block ready.  XPending looks at what Xlib and the XCB connection
+    // under it already hold before it tries the socket, and never blocks.
+    *line_offset = scope_window_take_events(w, *line_offset);
+
+    // The queue is empty now, so the wait blocks only until the server or
+    // the device has something.  poll names the two descriptors themselves,
+    // whatever their numbers: a process that inherited many descriptors
+    // may well hold the device or the connection above 1023.
+    struct pollfd ready[2];
+    ready[0].fd = ConnectionNumber(w->display);
+    ready[0].events = POLLIN;
+    ready[0].revents = 0;
+    ready[1].fd = vbi_fd;
+    ready[1].events = POLLIN;
+    ready[1].revents = 0;
+    poll(ready, 2, -1);
 
     // Every press moves on one line before the block of this pass is read,
-    // so a burst of presses is applied in full and shows at once.
-    if (FD_ISSET(xfd, &readable))
+    // so a burst of presses is applied in full and shows at once.  A hang-up
+    // or an error counts as readable, as select would report it: the call
+    // that follows meets the fault and deals with it.
+    if (ready[0].revents)
         *line_offset = scope_window_take_events(w, *line_offset);
-    if (!FD_ISSET(vbi_fd, &readable))
+    if (!ready[1].revents)
         return false;
 
     ssize_t n = read(vbi_fd, block, VBI_BLOCK_SIZE);

@@ -49,9 +49,10 @@ void scope_window_set_title(ScopeWindow *w, int line_index);
 // Returns the new byte offset of the line on display.
 int32_t scope_window_take_events(ScopeWindow *w, int32_t line_offset);
 
-// One wait of a scope's loop: blocks in select on the X connection and the
-// VBI device, takes every queued press (scope_window_take_events) and, when
-// the device is ready, reads one block.  Returns false when nothing was
+// One wait of a scope's loop: takes the presses Xlib already holds, then
+// blocks in poll on the X connection and the VBI device, takes every press
+// that arrived (scope_window_take_events) and, when the device is ready,
+// reads one block.  Returns false when nothing was
 // read.  A read shorter than a block is the end of the stream (*end set;
 // the buffer as it stands is still shown); a failed read also keeps its
 // errno in *read_errno, to be reported once the pass is over.
