@@ -2,6 +2,7 @@
 
 #include <X11/Xutil.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -10,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ticker.h"
 #include "vbi.h"
 
 const ScopeWindowLayout scope_layout = {800, 256, 100, 900, 100, 900, 256, 0, 800, 256, true};
@@ -40,6 +40,18 @@ static GC plain_gc(ScopeWindow *w, unsigned long fg, unsigned long bg)
     v.foreground = fg;
     v.background = bg;
     return XCreateGC(w->display, w->window, GCForeground | GCBackground, &v);
+}
+
+int scope_open_device(const char *path)
+{
+    int fd = open(path, O_RDONLY);
+    if (fd < 0) {
+        char what[64];
+        snprintf(what, sizeof what, "open %s", path);
+        perror(what);
+        exit(1);
+    }
+    return fd;
 }
 
 void scope_window_open(ScopeWindow *w, const ScopeWindowLayout *layout, int argc, char **argv)
@@ -178,6 +190,37 @@ void scope_window_draw_marks(ScopeWindow *w, const ScopeMarks *marks)
             XDrawString(w->display, w->pixmap, gc, m->x1, m->y1, text, len);
         }
     }
+}
+
+void scope_window_draw_text(ScopeWindow *w, int x, int y, const char *text, int len)
+{
+    XDrawString(w->display, w->pixmap, w->text_gc, x, y, text, len);
+}
+
+void scope_window_show_pass(ScopeWindow *w, ScopeTicker *ticker, int error_count, int added, char *text,
+                            size_t text_size)
+{
+    scope_window_draw_text(w, 20, 245, text, snprintf(text, text_size, "%d", error_count));
+    ticker->backlog += (uint32_t)added;
+    ticker_step(ticker);
+    scope_window_draw_text(w, 90 + ticker->shift, 20, text, snprintf(text, text_size, "%s", ticker->text));
+
+    XClearWindow(w->display, w->window);
+    // Sent at once, so every frame reaches the screen as it is drawn.
+    XFlush(w->display);
+}
+
+int scope_window_finish(ScopeWindow *w, int vbi_fd, const char *device, int read_errno)
+{
+    close(vbi_fd);
+    scope_window_close(w);
+    if (!read_errno)
+        return 0;
+    char what[64];
+    snprintf(what, sizeof what, "read %s", device);
+    errno = read_errno;
+    perror(what);
+    return 1;
 }
 
 void scope_window_close(ScopeWindow *w)

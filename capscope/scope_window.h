@@ -6,9 +6,11 @@
 #pragma once
 #include <X11/Xlib.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "marks.h"
+#include "ticker.h"
 
 struct ScopeWindow {
     Display *display;
@@ -34,6 +36,11 @@ struct ScopeWindowLayout {
 
 // capscope: 800 by 256 at (100, 900), with the light-blue and pink contexts.
 extern const ScopeWindowLayout scope_layout;
+
+// Opens the scope's VBI device read-only, before anything of X, so that its
+// message comes first when both are missing.  When it cannot be opened,
+// reports "open PATH: reason" and exits with 1.
+int scope_open_device(const char *path);
 
 // Opens the display named by DISPLAY and builds the window, titled
 // "capscope 11", its contexts and its black background pixmap.  argc/argv
@@ -62,6 +69,22 @@ bool scope_window_wait_block(ScopeWindow *w, int vbi_fd, uint8_t *block, int32_t
 // Replays a slicer's recorded marks into the pixmap, in their order.  Marks
 // for the marker context go to text_gc when there is no marker_gc.
 void scope_window_draw_marks(ScopeWindow *w, const ScopeMarks *marks);
+
+// Draws len characters of text into the pixmap, white on black.
+void scope_window_draw_text(ScopeWindow *w, int x, int y, const char *text, int len);
+
+// The end of a shown pass, alike in both scopes, once the waveform, the
+// slicer's marks and the status line are in the pixmap: the assembler's
+// error count drawn at the bottom left, the ticker raised by the added
+// characters add_word appended, slid one step and drawn along the top, and
+// the finished picture shown and sent.  text is the scope's scratch buffer.
+void scope_window_show_pass(ScopeWindow *w, ScopeTicker *ticker, int error_count, int added, char *text,
+                            size_t text_size);
+
+// The end of the run: closes the device and the window; a read that failed
+// (read_errno not 0) is reported as "read DEVICE: reason".  Returns the exit
+// status, 1 after a failed read, else 0.
+int scope_window_finish(ScopeWindow *w, int vbi_fd, const char *device, int read_errno);
 
 // Frees the contexts (text, marker, trace, fill: those that were made), the
 // pixmap and the window, and closes the display.
