@@ -160,8 +160,8 @@ bool scope_window_wait_block(ScopeWindow *w, int vbi_fd, uint8_t *block, int32_t
 
     // Every press moves on one line before the block of this pass is read,
     // so a burst of presses is applied in full and shows at once.  A hang-up
-    // or an error counts as readable, as select would report it: the call
-    // that follows meets the fault and deals with it.
+    // or an error counts as ready: Xlib or the read that follows meets the
+    // fault and ends the program or the stream.
     if (ready[0].revents)
         *line_offset = scope_window_take_events(w, *line_offset);
     if (!ready[1].revents)

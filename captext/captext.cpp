@@ -29,8 +29,8 @@ int main()
     while (!end) {
         // poll names the device's descriptor itself, whatever its number: a
         // process that inherited many descriptors may hold it above 1023.
-        // A hang-up or an error counts as readable, as select reports it;
-        // the read then meets it.
+        // A hang-up or an error counts as ready: the read meets it and ends
+        // the stream.
         struct pollfd ready;
         ready.fd = fd;
         ready.events = POLLIN;
