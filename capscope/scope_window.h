@@ -2,7 +2,9 @@
 // pixmap of the same size that is the window's background, and the graphics
 // contexts the scopes draw with.  Every picture is drawn whole into the
 // pixmap; clearing the window then makes the server repaint it from there,
-// so the window never shows a half-drawn frame.
+// so the window never shows a half-drawn frame.  Beside the window lies what
+// both scope loops do alike: opening the device, waiting for a block or a
+// press, ending a shown pass and ending the run.
 #pragma once
 #include <X11/Xlib.h>
 
@@ -59,10 +61,10 @@ int32_t scope_window_take_events(ScopeWindow *w, int32_t line_offset);
 // One wait of a scope's loop: takes the presses Xlib already holds, then
 // blocks in poll on the X connection and the VBI device, takes every press
 // that arrived (scope_window_take_events) and, when the device is ready,
-// reads one block.  Returns false when nothing was
-// read.  A read shorter than a block is the end of the stream (*end set;
-// the buffer as it stands is still shown); a failed read also keeps its
-// errno in *read_errno, to be reported once the pass is over.
+// reads one block.  Returns false when nothing was read.  A read shorter
+// than a block is the end of the stream (*end set; the buffer as it stands
+// is still shown); a failed read also keeps its errno in *read_errno, to be
+// reported once the pass is over.
 bool scope_window_wait_block(ScopeWindow *w, int vbi_fd, uint8_t *block, int32_t *line_offset,
                              bool *end, int *read_errno);
 
