@@ -2,18 +2,13 @@
 // interval, one sample per pixel, with the run-in timing slicer's markers
 // over the waveform, a frame-gap count, the caption ticker and the caption
 // lines on standard error.  Any key or button press steps to the next line.
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 #include "caption.h"
 #include "frame_gaps.h"
 #include "runin_slicer.h"
 #include "scope_window.h"
-#include "ticker.h"
 #include "vbi.h"
 
 enum { SHOWN_SAMPLES = 1600, WINDOW_HEIGHT = 256, FLUSH_AFTER = 15 };
@@ -38,11 +33,6 @@ static ScopeMarks marks;
 static FrameGaps gaps;
 static char text[4096];
 
-static void draw_text(int x, int y, int len)
-{
-    XDrawString(scope.display, scope.pixmap, scope.text_gc, x, y, text, len);
-}
-
 int main(int argc, char **argv)
 {
     int32_t line_offset = VBI_CAPTION_LINE * VBI_LINE_SIZE;
@@ -51,11 +41,7 @@ int main(int argc, char **argv)
     gaps.last_counter = 0;
     gaps.frame_gaps = 0;
 
-    int fd = open("/dev/vbi", O_RDONLY);
-    if (fd < 0) {
-        perror("open /dev/vbi");
-        exit(1);
-    }
+    int fd = scope_open_device("/dev/vbi");
     scope_window_open(&scope, &runin_layout, argc, argv);
     ticker_init(&ticker);
     caption_assembler_init(&assembler, FLUSH_AFTER, ticker.text, sizeof ticker.text);
@@ -76,31 +62,14 @@ int main(int argc, char **argv)
         const uint8_t *s = block + line_offset;
         for (int i = 0; i < SHOWN_SAMPLES; i++)
             trace_points[i].y = (short)(WINDOW_HEIGHT - s[i]);
-        draw_text(20, 20, len);
+        scope_window_draw_text(&scope, 20, 20, text, len);
         XDrawLines(d, scope.pixmap, scope.text_gc, trace_points, SHOWN_SAMPLES, CoordModeOrigin);
 
         marks_clear(&marks);
         CaptionWord word = RunInSlicer(s, &marks);
         scope_window_draw_marks(&scope, &marks);
         int added = add_word(&assembler, word);
-        len = snprintf(text, sizeof text, "%d", assembler.error_count);
-        draw_text(20, 245, len);
-        ticker.backlog += (uint32_t)added;
-
-        ticker_step(&ticker);
-        len = snprintf(text, sizeof text, "%s", ticker.text);
-        draw_text(90 + ticker.shift, 20, len);
-
-        XClearWindow(d, scope.window);
-        XFlush(d);
+        scope_window_show_pass(&scope, &ticker, assembler.error_count, added, text, sizeof text);
     }
-
-    close(fd);
-    scope_window_close(&scope);
-    if (read_errno) {
-        errno = read_errno;
-        perror("read /dev/vbi");
-        return 1;
-    }
-    return 0;
+    return scope_window_finish(&scope, fd, "/dev/vbi", read_errno);
 }

@@ -3,18 +3,13 @@
 // shows the raw line in pink, the smoothed line in white, where the slicer
 // looked, the error count, the frame counter and a caption ticker; caption
 // lines go to standard error.  A key or button press steps to the next line.
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 #include "caption.h"
 #include "level_slicer.h"
 #include "marks.h"
 #include "scope_window.h"
-#include "ticker.h"
 #include "vbi.h"
 
 static uint8_t block[VBI_BLOCK_SIZE];
@@ -32,22 +27,13 @@ static void draw_trace(const uint8_t *line, GC gc)
     XDrawLines(scope.display, scope.pixmap, gc, trace_points, SCOPE_SHOWN_SAMPLES, CoordModeOrigin);
 }
 
-static void draw_text(int x, int y, int len)
-{
-    XDrawString(scope.display, scope.pixmap, scope.text_gc, x, y, text, len);
-}
-
 int main(int argc, char **argv)
 {
     int32_t line_offset = VBI_CAPTION_LINE * VBI_LINE_SIZE;
     bool end = false;
     int read_errno = 0;
 
-    int fd = open("/dev/vbi0", O_RDONLY);
-    if (fd < 0) {
-        perror("open /dev/vbi0");
-        exit(1);
-    }
+    int fd = scope_open_device("/dev/vbi0");
     scope_window_open(&scope, &scope_layout, argc, argv);
     ticker_init(&ticker);
     caption_assembler_init(&assembler, 5, ticker.text, sizeof ticker.text);
@@ -73,26 +59,14 @@ int main(int argc, char **argv)
         CaptionWord word = LevelSlicer(line, &marks);
         scope_window_draw_marks(&scope, &marks);
         int added = add_word(&assembler, word);
-        draw_text(20, 245, snprintf(text, sizeof text, "%d", assembler.error_count));
-        ticker.backlog += (uint32_t)added;
 
-        draw_text(20, 20, snprintf(text, sizeof text, "%d %d", 0, (int32_t)counter));
+        // The status line, the smoothed line and the error count are all
+        // white on black, so the order in which they go in makes no
+        // difference to the picture.
+        int len = snprintf(text, sizeof text, "%d %d", 0, (int32_t)counter);
+        scope_window_draw_text(&scope, 20, 20, text, len);
         draw_trace(line, scope.text_gc);
-
-        ticker_step(&ticker);
-        draw_text(90 + ticker.shift, 20, snprintf(text, sizeof text, "%s", ticker.text));
-
-        XClearWindow(scope.display, scope.window);
-        // Sent at once, so every frame reaches the screen as it is drawn.
-        XFlush(scope.display);
+        scope_window_show_pass(&scope, &ticker, assembler.error_count, added, text, sizeof text);
     }
-
-    close(fd);
-    scope_window_close(&scope);
-    if (read_errno) {
-        errno = read_errno;
-        perror("read /dev/vbi0");
-        return 1;
-    }
-    return 0;
+    return scope_window_finish(&scope, fd, "/dev/vbi0", read_errno);
 }

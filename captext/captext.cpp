@@ -1,6 +1,6 @@
 // captext: prints the line-21 captions of the VBI device on standard error.
 #include <fcntl.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,11 +27,16 @@ int main()
     int read_errno = 0;
     uint32_t last_counter = 0;
     while (!end) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(fd, &readable);
-        select(1024, &readable, nullptr, nullptr, nullptr);
-        if (FD_ISSET(fd, &readable)) {
+        // poll names the device's descriptor itself, whatever its number: a
+        // process that inherited many descriptors may hold it above 1023.
+        // A hang-up or an error counts as ready: the read meets it and ends
+        // the stream.
+        struct pollfd ready;
+        ready.fd = fd;
+        ready.events = POLLIN;
+        ready.revents = 0;
+        poll(&ready, 1, -1);
+        if (ready.revents) {
             ssize_t n = read(fd, block, sizeof block);
             if (n < (ssize_t)sizeof block) {
                 end = true;

@@ -63,15 +63,23 @@ static void write_line(CaptionAssembler *a)
     a->control_pairs = 0;
 }
 
-// Appends one character.  A line that is already full is written out first,
-// as a flush would write it, so that a long run of text without control
-// pairs loses nothing and never runs past the buffer.
-static void append(CaptionAssembler *a, char c)
+// Appends one character and tells whether it was appended.  A line that is
+// already full is written out first, as a flush would write it, so that a
+// long run of text without control pairs loses nothing and never runs past
+// the buffer; the character starts the next line.  A space that finds the
+// line full is dropped instead: the line's end parts the words already, and
+// a next line begun with it would be written as a lone space when the
+// control pairs that follow flush it.
+static bool append(CaptionAssembler *a, char c)
 {
-    if (a->line_len >= CAPTION_LINE_SIZE - 1)
+    if (a->line_len >= CAPTION_LINE_SIZE - 1) {
+        if (c == ' ')
+            return false;
         write_line(a);
+    }
     a->line[a->line_len++] = c;
     a->line[a->line_len] = '\0';
+    return true;
 }
 
 static bool capitalising_mark(int c)
@@ -79,15 +87,17 @@ static bool capitalising_mark(int c)
     return c == '!' || c == '.' || c == '>' || c == '?' || c == '[' || c == ']';
 }
 
-static char put_code(CaptionAssembler *a, int code)
+// Puts the character of one printable code; what was appended goes to
+// added[*n], so that the ticker gets exactly what the line got.
+static void put_code(CaptionAssembler *a, int code, char *added, int *n)
 {
     char c = CaptionCharMap[code - 0x20];
     if (capitalising_mark(a->last_char) && c >= 'a' && c <= 'z')
         c = (char)(c - 'a' + 'A');
-    append(a, c);
+    if (append(a, c))
+        added[(*n)++] = c;
     if (code > 0x20)
         a->last_char = CaptionCharMap[code - 0x20];
-    return c;
 }
 
 int add_word(CaptionAssembler *a, uint32_t word)
@@ -102,14 +112,12 @@ int add_word(CaptionAssembler *a, uint32_t word)
     int second = (word >> 8) & 0x7F;
 
     if (first >= 0x20) {
-        added[n++] = put_code(a, first);
+        put_code(a, first, added, &n);
         if (second >= 0x20)
-            added[n++] = put_code(a, second);
+            put_code(a, second, added, &n);
     } else if (first != 0 && a->line_len > 0) {
-        if (a->line[a->line_len - 1] != ' ') {
-            append(a, ' ');
+        if (a->line[a->line_len - 1] != ' ' && append(a, ' '))
             added[n++] = ' ';
-        }
         counted_control = true;
     }
 

@@ -17,6 +17,16 @@ inline uint32_t vbi_frame_counter(const uint8_t *block)
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
+// The byte offset of the line after the one at line_offset, line 31 wrapping
+// to line 0: where a scope moves at every key or button press.
+inline int32_t line_offset_step(int32_t line_offset)
+{
+    line_offset += VBI_LINE_SIZE;
+    if (line_offset >= VBI_BLOCK_SIZE)
+        line_offset = 0;
+    return line_offset;
+}
+
 inline void vbi_set_frame_counter(uint8_t *block, uint32_t counter)
 {
     uint8_t *p = block + VBI_COUNTER_OFFSET;

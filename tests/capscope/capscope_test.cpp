@@ -9,6 +9,7 @@
 
 #include "level_slicer.h"
 #include "process.h"
+#include "scope_helpers.h"
 #include "vbi.h"
 #include "vbigen_core.h"
 #include "xvfb.h"
@@ -22,21 +23,6 @@ const uint32_t kWhite = 0xFFFFFF;
 std::string capscope()
 {
     return bin_path("capscope");
-}
-
-// A block as the device delivers it: the generator's line 21 signal for
-// word on line index 11 (a blank line for 0), the counter at the end.
-std::vector<uint8_t> make_block(uint16_t word, uint32_t counter, double data = 130)
-{
-    std::vector<uint8_t> block(VBI_BLOCK_SIZE, 0);
-    GenOptions o;
-    gen_default_options(&o);
-    o.signal.data = data;
-    GenNoise noise;
-    gen_noise_init(&noise, 1);
-    gen_render_line(block.data() + VBI_CAPTION_LINE * VBI_LINE_SIZE, word, &o.signal, &noise);
-    vbi_set_frame_counter(block.data(), counter);
-    return block;
 }
 
 std::string blocks_file(const std::vector<std::vector<uint8_t>> &blocks)
@@ -253,7 +239,7 @@ TEST_F(CapscopeX, OddCounterLeavesThePictureAlone)
                             &before));
 
     // A different line with an odd counter: read, then passed over.
-    std::vector<uint8_t> odd = make_block(gen_pair('x', 'y'), 11, 200);
+    std::vector<uint8_t> odd = make_block(gen_pair('x', 'y'), 11, VBI_CAPTION_LINE, 200);
     ASSERT_TRUE(feed.send(odd.data(), odd.size()));
     ASSERT_TRUE(feed.wait_consumed());
     // The press is taken in a later pass than the odd block's read, so once

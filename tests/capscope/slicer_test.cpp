@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "level_slicer.h"
+#include "scope_helpers.h"
 #include "vbigen_core.h"
 
 namespace {
@@ -27,16 +28,6 @@ void place_word(Line &l, int peak, uint16_t word, int high, int low)
     l[peak + SLICER_START_BIT] = (uint8_t)high;
     for (int k = 0; k < 16; k++)
         l[peak + SLICER_BIT0 + SLICER_BIT * k] = (uint8_t)(word >> k & 1 ? high : low);
-}
-
-void expect_line(const ScopeMark &m, int gc, int x, int y1, int y2)
-{
-    EXPECT_EQ(m.kind, MARK_LINE);
-    EXPECT_EQ(m.gc, gc);
-    EXPECT_EQ(m.x1, x);
-    EXPECT_EQ(m.x2, x);
-    EXPECT_EQ(m.y1, y1);
-    EXPECT_EQ(m.y2, y2);
 }
 
 TEST(LevelSlicer, ConstantLineNeverSlices)

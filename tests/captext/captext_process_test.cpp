@@ -152,7 +152,7 @@ TEST_F(Captext, TwoThousandBlocksDecodeExactly)
     EXPECT_EQ(r.err.substr(expected.size()), expected.substr(0, r.err.size() - expected.size()));
 }
 
-// The live feed: the program waits in select for every block.
+// The live feed: the program waits for every block.
 TEST_F(Captext, LiveFeedBlockByBlock)
 {
     int sv[2];

@@ -54,6 +54,14 @@ struct Fixture : ::testing::Test {
 
 using Assembler = Fixture;
 
+std::string line_of(const std::string &pair, int times)
+{
+    std::string s;
+    for (int i = 0; i < times; i++)
+        s += pair;
+    return s;
+}
+
 TEST(Parity, RefusesOnlyOddDataWithParitySet)
 {
     // Data with an odd number of ones: parity clear passes, set fails.
@@ -217,6 +225,35 @@ TEST_F(Assembler, FullLineIsWrittenEarlyAndNothingIsLost)
     EXPECT_EQ(line(), sent.substr(2047));
     controls(5);
     EXPECT_EQ(written(), sent.substr(0, 2047) + "\n" + sent.substr(2047) + " \n");
+
+    // A line full to the last place: the control pairs after it find no
+    // room for their space, still count, and their flush writes the line as
+    // it stands.  No line of a lone space follows.
+    std::string before = written();
+    ticker[0] = '\0';
+    for (int i = 0; i < 1023; i++)
+        add('f', 'g');
+    EXPECT_EQ(add('h', 0x10), 1);
+    ASSERT_EQ(line().size(), 2047u);
+    EXPECT_EQ(add(0x14, 0x2C), 0);
+    EXPECT_EQ(line().size(), 2047u);
+    controls(4);
+    EXPECT_EQ(written(), before + line_of("fg", 1023) + "h\n");
+    EXPECT_EQ(line(), "");
+
+    // A space that finds the line full is dropped, line and ticker alike;
+    // the next printable pair writes the full line and starts the next.
+    for (int i = 0; i < 1023; i++)
+        add('x', 'y');
+    ticker[0] = '\0';
+    EXPECT_EQ(add('o', ' '), 1);
+    EXPECT_EQ(std::string(ticker), "o");
+    EXPECT_EQ(line().size(), 2047u);
+    EXPECT_EQ(add('a', 'b'), 2);
+    EXPECT_EQ(std::string(ticker), "oab");
+    EXPECT_EQ(line(), "ab");
+    controls(5);
+    EXPECT_EQ(written(), before + line_of("fg", 1023) + "h\n" + line_of("xy", 1023) + "o\nab \n");
 }
 
 TEST_F(Assembler, EarlyWriteInTheMiddleOfAPairKeepsBothCharacters)

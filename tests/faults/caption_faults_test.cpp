@@ -261,6 +261,30 @@ TEST_P(CaptionFaults, ReadErrorAfterTheCaptionsDecodedSoFar)
     EXPECT_EQ(r.err, expected + "read " + GetParam()->device + ": Input/output error\n");
 }
 
+// A shell or a supervisor may hand a program a thousand descriptors, so that
+// the device (and a scope's X connection) lands above 1023, beyond what a
+// select set can name.  Run through the stand-in's runner with descriptors 0
+// to 1023 all taken, the program decodes exactly as it does otherwise.
+TEST_P(CaptionFaults, DescriptorsAbove1023DecodeAsUsual)
+{
+    std::string stream = clean_stream();
+    ProcessResult usual = run(stream);
+    ASSERT_EQ(usual.status, 0) << usual.err;
+    ASSERT_NE(usual.err, "");
+
+    ProcessOptions opt;
+    if (GetParam()->scope)
+        opt.env.push_back("DISPLAY=" + server.name);
+    opt.occupy_fds = 1024;
+    opt.timeout = 60;
+    ProcessResult high =
+        run_process({bin_path("devstandin"), "--vbi", dir + "/fault.vbi", bin_path(GetParam()->name)}, opt);
+    EXPECT_FALSE(high.timed_out);
+    EXPECT_EQ(high.status, 0) << high.err;
+    EXPECT_EQ(high.err, usual.err);
+    EXPECT_EQ(high.out, "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, CaptionFaults, ::testing::Values(&kCaptext, &kCapscope, &kRunin),
                          [](const ::testing::TestParamInfo<const CaptionProgram *> &i) {
                              return std::string(i.param == &kRunin ? "capscope_runin" : i.param->name);

@@ -9,27 +9,13 @@
 
 #include "caption.h"
 #include "runin_slicer.h"
+#include "scope_helpers.h"
 #include "vbi.h"
 #include "vbigen_core.h"
 
 namespace {
 
 const uint32_t kWhite = 0xFFFFFF;
-
-// One block as the device delivers it: every line at blanking, one line
-// carrying the caption pair (word 0: a blank line), and the frame counter.
-std::vector<uint8_t> make_block(uint16_t word, int32_t counter, int line = VBI_CAPTION_LINE)
-{
-    GenOptions o;
-    gen_default_options(&o);
-    o.line = line;
-    GenNoise noise;
-    gen_noise_init(&noise, 1);
-    std::vector<uint8_t> b(VBI_BLOCK_SIZE);
-    gen_render_block(b.data(), word, 0, &o, &noise);
-    vbi_set_frame_counter(b.data(), (uint32_t)counter);
-    return b;
-}
 
 // The pairs of caption text as a broadcaster sends them: two null pairs,
 // then every text line followed by its control pairs, each sent twice.

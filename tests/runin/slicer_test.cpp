@@ -6,6 +6,7 @@
 
 #include "caption.h"
 #include "runin_slicer.h"
+#include "scope_helpers.h"
 #include "vbigen_core.h"
 
 namespace {
@@ -75,16 +76,6 @@ std::vector<ScopeMark> numbers(const ScopeMarks &m)
         if (m.mark[i].kind == MARK_NUMBER)
             v.push_back(m.mark[i]);
     return v;
-}
-
-void expect_line(const ScopeMark &m, int x, int y1, int y2)
-{
-    EXPECT_EQ(m.kind, MARK_LINE);
-    EXPECT_EQ(m.gc, MARK_TEXT_GC);
-    EXPECT_EQ(m.x1, x);
-    EXPECT_EQ(m.x2, x);
-    EXPECT_EQ(m.y1, y1);
-    EXPECT_EQ(m.y2, y2);
 }
 
 void expect_number(const ScopeMark &m, int x, int y, int value)

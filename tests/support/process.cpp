@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -77,6 +78,24 @@ ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOpt
         for (int fd : opt.keep_fds) {
             int flags = fcntl(fd, F_GETFD);
             fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC);
+        }
+        if (opt.occupy_fds > 3) {
+            struct rlimit lim;
+            getrlimit(RLIMIT_NOFILE, &lim);
+            rlim_t want = (rlim_t)opt.occupy_fds + 64;
+            if (lim.rlim_cur < want) {
+                lim.rlim_cur = lim.rlim_max == RLIM_INFINITY || lim.rlim_max > want ? want : lim.rlim_max;
+                setrlimit(RLIMIT_NOFILE, &lim);
+            }
+            int null = open("/dev/null", O_RDWR);
+            for (int fd = 3; fd < opt.occupy_fds; fd++) {
+                bool kept = fd == null;
+                for (int k : opt.keep_fds)
+                    kept |= k == fd;
+                // Open descriptors marked close-on-exec would leave holes.
+                if (!kept && dup2(null, fd) != fd)
+                    _exit(126);
+            }
         }
         if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
             _exit(126);

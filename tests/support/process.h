@@ -18,6 +18,10 @@ struct ProcessOptions {
     double timeout = 60;           // seconds before the child is killed
     std::string cwd;               // working directory, or empty
     std::vector<int> keep_fds;     // descriptors the child inherits
+    // When above 3: the child starts with every descriptor below this
+    // number open (duplicates of /dev/null beside keep_fds), its limit on
+    // open files raised to match, so that what it opens lies above.
+    int occupy_fds = 0;
 };
 
 // Path of a built program or library in the build's bin folder.

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "vbi.h"
-
 void ticker_init(ScopeTicker *t)
 {
     memset(t->text, ' ', TICKER_BLANKS);
@@ -26,12 +24,4 @@ void ticker_step(ScopeTicker *t)
         t->backlog -= 2;
         t->shift = t->backlog <= TICKER_MAX_BACKLOG ? 12 : 0;
     }
-}
-
-int32_t line_offset_step(int32_t line_offset)
-{
-    line_offset += VBI_LINE_SIZE;
-    if (line_offset >= VBI_BLOCK_SIZE)
-        line_offset = 0;
-    return line_offset;
 }

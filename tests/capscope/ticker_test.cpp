@@ -87,17 +87,4 @@ TEST(Ticker, StepThatLeavesHundredRestartsTheSlide)
     EXPECT_EQ(t.shift, 12);
 }
 
-TEST(LineStep, TwentyOnePressesReachLineZeroAndThirtyTwoComeBack)
-{
-    int32_t off = 22528;
-    for (int i = 0; i < 20; i++)
-        off = line_offset_step(off);
-    EXPECT_EQ(off, 31 * 2048);
-    off = line_offset_step(off);
-    EXPECT_EQ(off, 0);
-    for (int i = 0; i < 11; i++)
-        off = line_offset_step(off);
-    EXPECT_EQ(off, 22528);
-}
-
 }  // namespace

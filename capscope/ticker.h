@@ -17,6 +17,3 @@ void ticker_init(ScopeTicker *t);
 // One drawn block's slide, after the assembler has appended its characters
 // and backlog has been raised by them.
 void ticker_step(ScopeTicker *t);
-
-// A key or button press moves the scope to the next of the 32 lines.
-int32_t line_offset_step(int32_t line_offset);
