@@ -51,7 +51,7 @@ endif()
 # the machine that builds it is amd64.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vbitools)
-set(CPACK_PACKAGE_VERSION 0.1.0)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "vbitools maintainers <vbitools@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "bring-up tools for a television-capable display device")
