@@ -31,7 +31,7 @@ trap cleanup EXIT
 
 xvfb_start "$tmp"
 
-"$bin/devstandin" --vbi "$tmp/capture.vbi" --pace 29.97 "$bin/capscope" 2>"$tmp/captions" &
+"$bin/devstandin" --vbi "$tmp/capture.vbi" --pace "$bin/capscope" 2>"$tmp/captions" &
 scope_pid=$!
 sleep "$seconds"
 
