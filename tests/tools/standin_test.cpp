@@ -159,6 +159,18 @@ ProcessResult probe_run(const std::string &program, std::vector<std::string> arg
     return run_process(args, opt);
 }
 
+// A sparse memory file of `size` bytes (beyond 2 GiB, also in a 32-bit
+// build).
+void size_mem_file(const std::string &path, long long size)
+{
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_LARGEFILE, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate64(fd, (off64_t)size), 0);
+    close(fd);
+}
+
+const long long WINDOW = 0xE8000000LL;
+
 double seconds_since(const struct timespec &a)
 {
     struct timespec b;
@@ -350,26 +362,34 @@ TEST_F(Standin, UnrecordedColourMapIsARefusedMap)
 TEST_F(Standin, MappingPastTheMemoryFileIsRefused)
 {
     std::string mem = dir + "/mem";
-    const off_t window = 0xE8000000;
-    int fd = open(mem.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, window + 4095), 0);
+    size_mem_file(mem, WINDOW + 4095);
     ProcessResult r = probe_run("hw_mem_probe", {}, {"STANDIN_MEM=" + mem});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "mmap /dev/mem: Invalid argument\n");
-    ASSERT_EQ(ftruncate(fd, window + 4096), 0);
+    size_mem_file(mem, WINDOW + 4096);
     r = probe_run("hw_mem_probe", {}, {"STANDIN_MEM=" + mem});
     EXPECT_EQ(r.status, 0) << r.err;
 
     // vmemburst's window is 128 KiB: one byte short is refused, before its
     // own mapping at address 0 is even tried.
-    ASSERT_EQ(ftruncate(fd, window + 131071), 0);
-    close(fd);
+    size_mem_file(mem, WINDOW + 131071);
     r = run_process({bin_path("devstandin"), "--mem", mem, bin_path("vmemburst")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "mmap 131072 bytes of /dev/mem at physical 0xe8000000 to virtual 0x00000000: "
-              "Invalid argument\n");
+    const std::string refused =
+        "mmap 131072 bytes of /dev/mem at physical 0xe8000000 to virtual 0x00000000: "
+        "Invalid argument\n";
+    EXPECT_EQ(r.err, refused);
+    // Under qemu's user-mode emulation address 0 can be mapped, so there the
+    // file's end is all that stands in the way.
+    const char *qemu = "/usr/bin/qemu-i386-static";
+    if (sizeof(void *) == 4 && access(qemu, X_OK) == 0) {
+        ProcessOptions opt;
+        opt.env = standin_env();
+        opt.env.push_back("STANDIN_MEM=" + mem);
+        r = run_process({qemu, bin_path("vmemburst")}, opt);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, refused);
+    }
 }
 
 // Standard input closed: the live feed ends at once and the program ends
@@ -522,10 +542,7 @@ TEST_F(HighDescriptors, EveryNodeIsTracked)
     EXPECT_EQ(r.out, "fd 1024 or above\n65536 1 0\nerror Input/output error\n");
 
     std::string mem = dir + "/mem";
-    int fd = open(mem.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 0xE8000000 + 100), 0);
-    close(fd);
+    size_mem_file(mem, WINDOW + 100);
     r = probe_run("hw_mem_probe", {}, {"STANDIN_MEM=" + mem});
     EXPECT_EQ(r.err, "mmap /dev/mem: Invalid argument\n");
 

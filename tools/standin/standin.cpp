@@ -607,8 +607,10 @@ bool beyond_memory(int fd, int flags, unsigned long long offset, size_t length)
 {
     if ((flags & MAP_ANONYMOUS) || kind_of(fd) != MEM)
         return false;
-    struct stat st;
-    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+    // The 64-bit call: a memory file reaches past 2 GiB, beyond what a
+    // 32-bit fstat can describe.
+    struct stat64 st;
+    return fstat64(fd, &st) == 0 && S_ISREG(st.st_mode) &&
            !standin_map_fits(offset, length, (long long)st.st_size);
 }
 
