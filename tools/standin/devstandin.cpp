@@ -2,7 +2,10 @@
 // capture recorded on the target (dd if=/dev/vbi0 bs=65536 of=capture.vbi)
 // can be replayed through the caption programs on a workstation.
 #include <errno.h>
+#include <fcntl.h>
+#include <libgen.h>
 #include <limits.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,20 +16,6 @@
 #include <unistd.h>
 
 #include "standin_args.h"
-
-static const char usage_text[] =
-    "usage: %s [options] program [argument ...]\n"
-    "Runs program with /dev/vbi0, /dev/vbi, /dev/fb0 and /dev/mem answered by the stand-in.\n"
-    "  --vbi FILE        replay FILE (65536-byte blocks) as the VBI device\n"
-    "  --vbi -           live feed: every 65536 bytes of standard input is one block\n"
-    "  --vbi-socket PATH live feed from a SOCK_SEQPACKET socket listening at PATH\n"
-    "  --pace [RATE]     deliver at most RATE blocks per second (29.97 when RATE is left out)\n"
-    "  --fail-after N    the VBI read after N blocks fails with an I/O error\n"
-    "  --fb FILE         ordinary file opened as /dev/fb0\n"
-    "  --cmap FILE       append every FBIOPUTCMAP colour map received to FILE\n"
-    "  --fb-fail ERRNO   make FBIOPUTCMAP fail with ERRNO\n"
-    "  --mem FILE        sparse file standing for physical memory (/dev/mem)\n"
-    "A device that is not given does not exist for the program.\n";
 
 // The library lies beside this program in the build tree, or in the
 // private library folder of an installed tree: found relative to this
@@ -67,45 +56,257 @@ static void setenv_or_die(const char *name, const char *value)
     }
 }
 
+static void complain(const char *file, const char *why)
+{
+    fprintf(stderr, "devstandin: %s: %s\n", file, why);
+}
+
+// A file that must be there and readable: the capture, the frame buffer,
+// the memory file.  Opened without blocking, so that a FIFO is checked
+// without waiting for its writer.
+static bool readable_file(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        complain(path, strerror(errno));
+        return false;
+    }
+    struct stat st;
+    bool dir = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    close(fd);
+    if (dir)
+        complain(path, strerror(EISDIR));
+    return !dir;
+}
+
+static bool listening_socket(const char *path)
+{
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        complain(path, strerror(errno));
+        return false;
+    }
+    if (!S_ISSOCK(st.st_mode)) {
+        complain(path, "not a socket");
+        return false;
+    }
+    return true;
+}
+
+// The colour map is appended to FILE: an existing file must be writable,
+// a new one must have a writable folder.  Whether the writes then succeed
+// (a full disc, /dev/full) only the writes can tell: the library fails
+// FBIOPUTCMAP with the write's error, and the program reports it.
+static bool writable_file(const char *path)
+{
+    struct stat st;
+    if (stat(path, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            complain(path, strerror(EISDIR));
+            return false;
+        }
+        if (access(path, W_OK) != 0) {
+            complain(path, strerror(errno));
+            return false;
+        }
+        return true;
+    }
+    if (errno != ENOENT) {
+        complain(path, strerror(errno));
+        return false;
+    }
+    char copy[PATH_MAX];
+    snprintf(copy, sizeof copy, "%s", path);
+    const char *folder = dirname(copy);
+    int e = 0;
+    if (stat(folder, &st) != 0)
+        e = errno;
+    else if (!S_ISDIR(st.st_mode))
+        e = ENOTDIR;
+    else if (access(folder, W_OK | X_OK) != 0)
+        e = errno;
+    if (e)
+        complain(path, strerror(e));
+    return e == 0;
+}
+
+// The program is looked up as execvp will look it up, so that a name that
+// cannot run (a capture file given where the program belongs) is reported
+// before anything starts.
+static bool runnable(const char *name)
+{
+    struct stat st;
+    int e = ENOENT;
+    if (strchr(name, '/')) {
+        if (stat(name, &st) != 0)
+            e = errno;
+        else if (S_ISDIR(st.st_mode) || access(name, X_OK) != 0)
+            e = EACCES;
+        else
+            return true;
+    } else {
+        const char *path = getenv("PATH");
+        for (const char *dir = path && *path ? path : "/bin:/usr/bin"; *dir;) {
+            size_t len = strcspn(dir, ":");
+            char candidate[PATH_MAX];
+            snprintf(candidate, sizeof candidate, "%.*s%s%s", (int)len, dir, len ? "/" : "", name);
+            if (stat(candidate, &st) == 0) {
+                if (!S_ISDIR(st.st_mode) && access(candidate, X_OK) == 0)
+                    return true;
+                e = EACCES;
+            }
+            dir += len + (dir[len] == ':');
+        }
+    }
+    complain(name, strerror(e));
+    return false;
+}
+
+// Every file given is checked before the program starts, so that a
+// mistyped name is reported as the runner's, not as a missing device.
+static bool files_usable(const StandinArgs &a)
+{
+    if (a.vbi && !a.vbi_socket && !readable_file(a.vbi))
+        return false;
+    if (a.vbi_socket && !listening_socket(a.vbi_socket))
+        return false;
+    if (a.fb && !readable_file(a.fb))
+        return false;
+    if (a.mem && !readable_file(a.mem))
+        return false;
+    return !a.cmap || writable_file(a.cmap);
+}
+
+// Killing the runner ends the program it runs: the signal is passed on,
+// and the runner goes on to wait for the program and hand on its status.
+static volatile sig_atomic_t child_pid;
+static volatile sig_atomic_t stop_feed;
+
+static void pass_on(int sig)
+{
+    if (child_pid > 0)
+        kill(child_pid, sig);
+    stop_feed = 1;
+}
+
+static void child_ended(int)
+{
+    stop_feed = 1;
+}
+
+static const int passed_signals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// Installs the handlers with the signals blocked; they stay blocked until
+// the child's pid is known.  A signal the runner was told to ignore (nohup)
+// stays ignored, for the program too.
+static void catch_signals(sigset_t *caught, sigset_t *before)
+{
+    sigemptyset(caught);
+    sigaddset(caught, SIGCHLD);
+    for (int sig : passed_signals)
+        sigaddset(caught, sig);
+    sigprocmask(SIG_BLOCK, caught, before);
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sigemptyset(&sa.sa_mask);
+    for (int sig : passed_signals) {
+        struct sigaction old;
+        sigaction(sig, nullptr, &old);
+        if (old.sa_handler == SIG_IGN)
+            continue;
+        sa.sa_handler = pass_on;
+        sigaction(sig, &sa, nullptr);
+    }
+    sa.sa_handler = child_ended;
+    sigaction(SIGCHLD, &sa, nullptr);
+}
+
+// Waits, with the caught signals let through, until fd is ready; false
+// once the feed is to stop (the program ended, or the runner was killed).
+static bool wait_ready(int fd, short events, const sigset_t *open_mask)
+{
+    while (!stop_feed) {
+        struct pollfd p = {fd, events, 0};
+        int n = ppoll(&p, 1, nullptr, open_mask);
+        if (n > 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return false;
+    }
+    return false;
+}
+
 // Copies standard input into the feed one block per message, so that every
-// read of the program returns exactly one block, as the driver does.
-static void pump(int feed)
+// read of the program returns exactly one block, as the driver does.  A
+// closed or empty standard input ends the stream at once.
+static void pump(int feed, const sigset_t *open_mask)
 {
     static unsigned char block[STANDIN_BLOCK];
     for (;;) {
         size_t have = 0;
-        while (have < sizeof block) {
+        while (have < sizeof block && wait_ready(0, POLLIN, open_mask)) {
             ssize_t n = read(0, block + have, sizeof block - have);
-            if (n < 0 && errno == EINTR)
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
             if (n <= 0)
                 break;
             have += (size_t)n;
         }
-        if (have == 0)
+        if (have == 0 || stop_feed)
             break;
-        if (send(feed, block, have, MSG_NOSIGNAL) < 0)
-            break;
-        if (have < sizeof block)
+        ssize_t sent;
+        while ((sent = send(feed, block, have, MSG_NOSIGNAL | MSG_DONTWAIT)) < 0 &&
+               (errno == EAGAIN || errno == EINTR) && wait_ready(feed, POLLOUT, open_mask)) {
+        }
+        if (sent < 0 || have < sizeof block)
             break;
     }
     close(feed);
+}
+
+// A descriptor above standard input, output and error: with one of them
+// closed, socketpair would otherwise hand out 0, 1 or 2, and the program
+// would read its feed, or write its messages, into the wrong place.
+static int above_stdio(int fd, int cloexec)
+{
+    if (fd > 2)
+        return fd;
+    int moved = fcntl(fd, cloexec ? F_DUPFD_CLOEXEC : F_DUPFD, 3);
+    close(fd);
+    return moved;
+}
+
+static int usage_error(const char *err)
+{
+    fprintf(stderr, "devstandin: %s\ntry 'devstandin --help'\n", err);
+    return 125;
 }
 
 int main(int argc, char **argv)
 {
     StandinArgs args;
     const char *err = standin_parse_args(argc, argv, &args);
-    if (err) {
-        if (*err)
-            fprintf(stderr, "%s: %s\n", argv[0], err);
-        fprintf(stderr, usage_text, argv[0]);
-        return 125;
+    if (err)
+        return usage_error(err);
+    if (args.help || args.version) {
+        if (args.help)
+            fputs(standin_usage, stdout);
+        else
+            printf("devstandin (vbitools) %s\n", VT_VERSION);
+        if (fflush(stdout) != 0 || ferror(stdout)) {
+            perror("devstandin: standard output");
+            return 125;
+        }
+        return 0;
     }
+    if (!files_usable(args))
+        return 1;
+    if (!runnable(argv[args.program]))
+        return 127;
 
     char lib[PATH_MAX];
     if (!find_library(lib, sizeof lib)) {
-        fprintf(stderr, "%s: cannot find libdevstandin.so (set STANDIN_LIB)\n", argv[0]);
+        fprintf(stderr, "devstandin: cannot find libdevstandin.so (set STANDIN_LIB)\n");
         return 125;
     }
     const char *old = getenv("LD_PRELOAD");
@@ -124,7 +325,13 @@ int main(int argc, char **argv)
     char fdspec[32];
     if (args.vbi_stdin) {
         if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, feed) < 0) {
-            perror("socketpair");
+            perror("devstandin: socketpair");
+            return 125;
+        }
+        feed[0] = above_stdio(feed[0], 1);
+        feed[1] = above_stdio(feed[1], 0);
+        if (feed[0] < 0 || feed[1] < 0 || fcntl(feed[0], F_SETFD, FD_CLOEXEC) < 0) {
+            perror("devstandin: socketpair");
             return 125;
         }
         snprintf(fdspec, sizeof fdspec, "fd:%d", feed[1]);
@@ -139,28 +346,33 @@ int main(int argc, char **argv)
     setenv_or_die("STANDIN_FB_FAIL", args.fb_fail);
     setenv_or_die("STANDIN_MEM", args.mem);
 
+    sigset_t caught, before;
+    catch_signals(&caught, &before);
     pid_t child = fork();
     if (child < 0) {
-        perror("fork");
+        perror("devstandin: fork");
         return 125;
     }
     if (child == 0) {
-        if (feed[0] >= 0)
-            close(feed[0]);
+        // The program starts with the runner's own signal mask; handlers
+        // fall back to the default at exec.
+        sigprocmask(SIG_SETMASK, &before, nullptr);
         execvp(argv[args.program], argv + args.program);
-        fprintf(stderr, "%s: %s: %s\n", argv[0], argv[args.program], strerror(errno));
+        fprintf(stderr, "devstandin: %s: %s\n", argv[args.program], strerror(errno));
         _exit(127);
     }
+    child_pid = child;
     if (args.vbi_stdin) {
         close(feed[1]);
         signal(SIGPIPE, SIG_IGN);
-        pump(feed[0]);
+        pump(feed[0], &before);
     }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     // Hand the program's own status on, so the runner can stand in a script.
     int status;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {
-            perror("waitpid");
+            perror("devstandin: waitpid");
             return 125;
         }
     }

@@ -4,7 +4,7 @@
 //   /dev/vbi0, /dev/vbi   STANDIN_VBI = FILE        capture file of 65536-byte blocks
 //                                      fd:N        inherited SOCK_SEQPACKET live feed
 //                                      socket:PATH SOCK_SEQPACKET feed to connect to
-//                         STANDIN_VBI_PACE = RATE  replay a file at RATE blocks/s
+//                         STANDIN_VBI_PACE = RATE  deliver RATE blocks/s
 //                         STANDIN_VBI_FAIL_AFTER = N  the read after N blocks fails (EIO)
 //   /dev/fb0              STANDIN_FB = FILE        ordinary file opened in its place
 //                         STANDIN_FB_CMAP = FILE   every FBIOPUTCMAP is appended here
@@ -12,41 +12,78 @@
 //   /dev/mem              STANDIN_MEM = FILE       sparse file holding physical memory
 //
 // A node whose variable is unset does not exist (ENOENT), so a program under
-// the stand-in never reaches a real device by accident.
+// the stand-in never reaches a real device by accident; a value the library
+// cannot honour makes the open fail with EINVAL.
+//
+// A paced VBI descriptor behaves like the driver's: it is not readable (in
+// select, pselect, poll and ppoll) until the next block is due, a read then
+// returns at once, and a read that comes early waits as a blocking read of
+// the device does (or fails with EAGAIN when the descriptor is
+// non-blocking).  Block n is due n / RATE seconds after the program first
+// waits for or reads the descriptor.
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/fb.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdarg.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "standin_rules.h"
+
 namespace {
 
-enum Kind { NONE = 0, VBI, FB };
-enum { MAX_FDS = 1024, VBI_BLOCK = 65536 };
+enum Kind { NONE = 0, VBI, FB, MEM };
+
+// The descriptors the program holds on stand-in nodes, by descriptor
+// number, whatever that number is.  A program holds a handful at most; one
+// more than fits is refused as the kernel refuses a descriptor too many.
+enum { MAX_TRACKED = 64 };
 
 struct Tracked {
-    unsigned char kind[MAX_FDS];
-    long blocks[MAX_FDS];        // blocks read so far on a VBI descriptor
-    struct timespec start[MAX_FDS];
+    int fd;
+    Kind kind;
+    long long blocks;      // blocks read so far on a VBI descriptor
+    long long period_ns;   // time between blocks, 0 when not paced
+    long long fail_after;  // the read after this many blocks fails, or -1
+    long long start_ns;    // when the program first asked for a block
+    bool started;
 };
-Tracked tracked;
+Tracked table[MAX_TRACKED];
+int table_end;  // entries at and beyond this index are all free
 
 typedef int (*open_fn)(const char *, int, ...);
 typedef int (*openat_fn)(int, const char *, int, ...);
 typedef ssize_t (*read_fn)(int, void *, size_t);
 typedef int (*close_fn)(int);
+typedef int (*dup2_fn)(int, int);
+typedef int (*dup3_fn)(int, int, int);
+typedef int (*close_range_fn)(unsigned, unsigned, int);
+typedef void (*closefrom_fn)(int);
 typedef int (*ioctl_fn)(int, unsigned long, ...);
+typedef int (*select_fn)(int, fd_set *, fd_set *, fd_set *, struct timeval *);
+typedef int (*pselect_fn)(int, fd_set *, fd_set *, fd_set *, const struct timespec *,
+                          const sigset_t *);
+typedef int (*poll_fn)(struct pollfd *, nfds_t, int);
+typedef int (*ppoll_fn)(struct pollfd *, nfds_t, const struct timespec *, const sigset_t *);
+typedef void *(*mmap_fn)(void *, size_t, int, int, int, off_t);
+typedef void *(*mmap64_fn)(void *, size_t, int, int, int, off64_t);
 
 template <typename F> F next(const char *name)
 {
@@ -59,19 +96,48 @@ const char *env(const char *name)
     return v && *v ? v : nullptr;
 }
 
-void track(int fd, Kind kind)
+Tracked *find(int fd)
 {
-    if (fd >= 0 && fd < MAX_FDS) {
-        tracked.kind[fd] = kind;
-        tracked.blocks[fd] = 0;
-        tracked.start[fd].tv_sec = 0;
-        tracked.start[fd].tv_nsec = 0;
+    if (fd < 0)
+        return nullptr;
+    for (int i = 0; i < table_end; i++)
+        if (table[i].kind != NONE && table[i].fd == fd)
+            return &table[i];
+    return nullptr;
+}
+
+void untrack(int fd)
+{
+    Tracked *t = find(fd);
+    if (t)
+        t->kind = NONE;
+    while (table_end > 0 && table[table_end - 1].kind == NONE)
+        table_end--;
+}
+
+// Starts tracking a descriptor just opened on a stand-in node; null when
+// the table is full.
+Tracked *track(int fd, Kind kind)
+{
+    untrack(fd);
+    for (int i = 0; i < MAX_TRACKED; i++) {
+        if (table[i].kind != NONE)
+            continue;
+        memset(&table[i], 0, sizeof table[i]);
+        table[i].fd = fd;
+        table[i].kind = kind;
+        table[i].fail_after = -1;
+        if (i >= table_end)
+            table_end = i + 1;
+        return &table[i];
     }
+    return nullptr;
 }
 
 Kind kind_of(int fd)
 {
-    return fd >= 0 && fd < MAX_FDS ? (Kind)tracked.kind[fd] : NONE;
+    Tracked *t = find(fd);
+    return t ? t->kind : NONE;
 }
 
 int real_open(const char *path, int flags, mode_t mode)
@@ -80,17 +146,44 @@ int real_open(const char *path, int flags, mode_t mode)
     return fn(path, flags | O_LARGEFILE, mode);
 }
 
-int missing()
+int real_close(int fd)
 {
-    errno = ENOENT;
+    static close_fn fn = next<close_fn>("close");
+    return fn(fd);
+}
+
+int fail(int error)
+{
+    errno = error;
     return -1;
+}
+
+// Gives an opened descriptor its place in the table, or closes it again.
+int tracked_or_closed(int fd, Kind kind, Tracked **entry = nullptr)
+{
+    if (fd < 0)
+        return fd;
+    Tracked *t = track(fd, kind);
+    if (!t) {
+        real_close(fd);
+        return fail(EMFILE);
+    }
+    if (entry)
+        *entry = t;
+    return fd;
 }
 
 int open_vbi(int flags)
 {
     const char *src = env("STANDIN_VBI");
     if (!src)
-        return missing();
+        return fail(ENOENT);
+    long long period_ns = 0, fail_after = -1;
+    const char *pace = env("STANDIN_VBI_PACE");
+    const char *after = env("STANDIN_VBI_FAIL_AFTER");
+    if ((pace && !standin_pace_period(pace, &period_ns)) ||
+        (after && !standin_count(after, &fail_after)))
+        return fail(EINVAL);
     int fd;
     if (strncmp(src, "fd:", 3) == 0) {
         fd = dup(atoi(src + 3));
@@ -104,14 +197,18 @@ int open_vbi(int flags)
         strncpy(addr.sun_path, src + 7, sizeof addr.sun_path - 1);
         if (connect(fd, (struct sockaddr *)&addr, sizeof addr) < 0) {
             int e = errno;
-            close(fd);
-            errno = e;
-            return -1;
+            real_close(fd);
+            return fail(e);
         }
     } else {
         fd = real_open(src, flags, 0);
     }
-    track(fd, VBI);
+    Tracked *t = nullptr;
+    fd = tracked_or_closed(fd, VBI, &t);
+    if (t) {
+        t->period_ns = period_ns;
+        t->fail_after = fail_after;
+    }
     return fd;
 }
 
@@ -123,16 +220,14 @@ int open_device(const char *path, int flags, mode_t mode)
     if (strcmp(path, "/dev/fb0") == 0) {
         const char *file = env("STANDIN_FB");
         if (!file)
-            return missing();
-        int fd = real_open(file, flags & ~O_CREAT, mode);
-        track(fd, FB);
-        return fd;
+            return fail(ENOENT);
+        return tracked_or_closed(real_open(file, flags & ~O_CREAT, mode), FB);
     }
     if (strcmp(path, "/dev/mem") == 0) {
         const char *file = env("STANDIN_MEM");
         if (!file)
-            return missing();
-        return real_open(file, flags & ~O_CREAT, mode);
+            return fail(ENOENT);
+        return tracked_or_closed(real_open(file, flags & ~O_CREAT, mode), MEM);
     }
     return -2;
 }
@@ -142,63 +237,381 @@ mode_t mode_arg(int flags, va_list ap)
     return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
 }
 
-void pace(int fd)
+// ---- Time ------------------------------------------------------------
+
+const long long NS = 1000000000LL;
+const long long NEVER = LLONG_MAX;
+
+long long now_ns()
 {
-    const char *rate_text = env("STANDIN_VBI_PACE");
-    if (!rate_text)
-        return;
-    double rate = atof(rate_text);
-    if (rate <= 0)
-        return;
-    struct timespec *t0 = &tracked.start[fd];
-    if (t0->tv_sec == 0 && t0->tv_nsec == 0) {
-        clock_gettime(CLOCK_MONOTONIC, t0);
-        return;
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * NS + ts.tv_nsec;
+}
+
+long long add_ns(long long a, long long b)
+{
+    long long sum;
+    return __builtin_add_overflow(a, b, &sum) ? NEVER : sum;
+}
+
+// A caller's timeout as an absolute time on the monotonic clock.
+long long deadline_after(long long sec, long long nsec)
+{
+    long long ns;
+    if (__builtin_mul_overflow(sec, NS, &ns))
+        return NEVER;
+    return add_ns(now_ns(), add_ns(ns, nsec));
+}
+
+// A wait of `ns` split into seconds and a remainder in units of `unit`
+// nanoseconds, rounded up so the wait is never shorter; the seconds stop
+// at what the time type holds.
+template <typename Sec> void split_ns(long long ns, long long unit, Sec *sec, long long *rest)
+{
+    long long max_sec = sizeof(Sec) < 8 ? INT_MAX : LLONG_MAX / NS;
+    long long s = ns / NS;
+    long long r = (ns % NS + unit - 1) / unit;
+    if (s >= max_sec) {
+        s = max_sec;
+        r = 0;
     }
-    double due = (double)tracked.blocks[fd] / rate;
-    struct timespec when = *t0;
-    long long ns = (long long)(due * 1e9) + when.tv_nsec;
-    when.tv_sec += (time_t)(ns / 1000000000);
-    when.tv_nsec = (long)(ns % 1000000000);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+    *sec = (Sec)s;
+    *rest = r;
+}
+
+// The next block of a paced descriptor is due at this time; the stream's
+// clock starts when the program first asks for a block.
+long long next_due(Tracked *t, long long now)
+{
+    if (!t->started) {
+        t->start_ns = now;
+        t->started = true;
+    }
+    return standin_due_ns(t->start_ns, t->blocks, t->period_ns);
+}
+
+// The paced VBI entry of a descriptor whose next block is not yet due, and
+// when it is due; null when the descriptor is not held back.
+Tracked *held(int fd, long long now, long long *due)
+{
+    Tracked *t = find(fd);
+    if (!t || t->kind != VBI || t->period_ns <= 0)
+        return nullptr;
+    *due = next_due(t, now);
+    return now < *due ? t : nullptr;
+}
+
+void sleep_until(long long due)
+{
+    for (;;) {
+        struct timespec when;
+        long long rest;
+        split_ns(due, 1, &when.tv_sec, &rest);
+        when.tv_nsec = (long)rest;
+        int e = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr);
+        if (e != EINTR && now_ns() >= due)
+            return;
     }
 }
 
-ssize_t vbi_read(int fd, void *buf, size_t count)
+// ---- The VBI device ----------------------------------------------------
+
+ssize_t vbi_read(Tracked *t, int fd, void *buf, size_t count)
 {
     static read_fn real = next<read_fn>("read");
-    const char *fail = env("STANDIN_VBI_FAIL_AFTER");
-    if (fail && tracked.blocks[fd] >= atol(fail)) {
-        errno = EIO;
-        return -1;
+    if (t->period_ns > 0) {
+        long long now = now_ns();
+        long long due = next_due(t, now);
+        if (now < due) {
+            int fl = fcntl(fd, F_GETFL);
+            if (fl >= 0 && (fl & O_NONBLOCK))
+                return fail(EAGAIN);
+            sleep_until(due);
+        }
     }
-    pace(fd);
+    if (t->fail_after >= 0 && t->blocks >= t->fail_after)
+        return fail(EIO);
     ssize_t n = real(fd, buf, count);
     if (n > 0)
-        tracked.blocks[fd]++;
+        t->blocks++;
     return n;
 }
 
+// Room for copies of descriptor sets or per-entry marks: on the stack for
+// the usual sizes, from the heap for very large sets.
+struct Scratch {
+    unsigned char small[3 * 1024];
+    unsigned char *data;
+    explicit Scratch(size_t size)
+        : data(size <= sizeof small ? small : (unsigned char *)malloc(size))
+    {
+    }
+    ~Scratch()
+    {
+        if (data != small)
+            free(data);
+    }
+};
+
+const int LONG_BITS = 8 * (int)sizeof(unsigned long);
+
+bool bit(const fd_set *set, int fd)
+{
+    return (((const unsigned long *)set)[fd / LONG_BITS] >> (fd % LONG_BITS)) & 1;
+}
+
+void clear_bit(fd_set *set, int fd)
+{
+    ((unsigned long *)set)[fd / LONG_BITS] &= ~(1UL << (fd % LONG_BITS));
+}
+
+// Whether any descriptor in a read set may be held back.
+bool select_holds(int nfds, const fd_set *readfds)
+{
+    if (!readfds)
+        return false;
+    for (int i = 0; i < table_end; i++) {
+        const Tracked &t = table[i];
+        if (t.kind == VBI && t.period_ns > 0 && t.fd < nfds && bit(readfds, t.fd))
+            return true;
+    }
+    return false;
+}
+
+// The select family with held descriptors: every round takes the held ones
+// out of the read set and waits no longer than until the first of them is
+// due, and until the caller's deadline (NEVER for none).  `call` makes the
+// real call with a wait in nanoseconds (-1: no limit).
+template <typename Call>
+int select_held(int nfds, fd_set *r, fd_set *w, fd_set *e, long long deadline, Call call)
+{
+    size_t bytes = (size_t)(nfds + LONG_BITS - 1) / LONG_BITS * sizeof(unsigned long);
+    Scratch saved(3 * bytes);
+    if (!saved.data)
+        return fail(ENOMEM);
+    fd_set *sets[3] = {r, w, e};
+    for (int k = 0; k < 3; k++)
+        if (sets[k])
+            memcpy(saved.data + k * bytes, sets[k], bytes);
+    for (;;) {
+        for (int k = 0; k < 3; k++)
+            if (sets[k])
+                memcpy(sets[k], saved.data + k * bytes, bytes);
+        long long now = now_ns(), first_due = NEVER, due;
+        for (int i = 0; i < table_end; i++) {
+            int fd = table[i].fd;
+            if (fd < nfds && bit(r, fd) && held(fd, now, &due)) {
+                clear_bit(r, fd);
+                if (due < first_due)
+                    first_due = due;
+            }
+        }
+        long long until = deadline < first_due ? deadline : first_due;
+        int n = call(until == NEVER ? -1 : until > now ? until - now : 0);
+        if (n != 0 || now_ns() >= deadline)
+            return n;
+    }
+}
+
+// The poll family likewise: a held entry is hidden from the kernel by
+// negating its descriptor for the call, and reports nothing.
+template <typename Call> int poll_held(struct pollfd *fds, nfds_t nfds, long long deadline, Call call)
+{
+    Scratch mark(nfds);
+    if (!mark.data)
+        return fail(ENOMEM);
+    for (;;) {
+        long long now = now_ns(), first_due = NEVER, due;
+        for (nfds_t i = 0; i < nfds; i++) {
+            mark.data[i] = (fds[i].events & (POLLIN | POLLRDNORM)) && held(fds[i].fd, now, &due);
+            if (mark.data[i]) {
+                fds[i].fd = -fds[i].fd - 1;
+                if (due < first_due)
+                    first_due = due;
+            }
+        }
+        long long until = deadline < first_due ? deadline : first_due;
+        int n = call(until == NEVER ? -1 : until > now ? until - now : 0);
+        int error = errno;
+        for (nfds_t i = 0; i < nfds; i++) {
+            if (mark.data[i]) {
+                fds[i].fd = -fds[i].fd - 1;
+                fds[i].revents = 0;
+            }
+        }
+        errno = error;
+        if (n != 0 || now_ns() >= deadline)
+            return n;
+    }
+}
+
+bool poll_holds(const struct pollfd *fds, nfds_t nfds)
+{
+    if (table_end == 0)
+        return false;
+    for (nfds_t i = 0; i < nfds; i++) {
+        Tracked *t = find(fds[i].fd);
+        if (t && t->kind == VBI && t->period_ns > 0 && (fds[i].events & (POLLIN | POLLRDNORM)))
+            return true;
+    }
+    return false;
+}
+
+// Converts a wait in nanoseconds (-1: none) for each kind of call.
+int poll_ms(long long ns)
+{
+    if (ns < 0)
+        return -1;
+    long long ms = ns / 1000000 + (ns % 1000000 != 0);
+    return ms > INT_MAX ? INT_MAX : (int)ms;
+}
+
+template <typename T> T *timeval_for(long long ns, T *tv)
+{
+    if (ns < 0)
+        return nullptr;
+    long long usec;
+    split_ns(ns, 1000, &tv->tv_sec, &usec);
+    tv->tv_usec = usec;
+    if (tv->tv_usec >= 1000000) {
+        tv->tv_sec++;
+        tv->tv_usec -= 1000000;
+    }
+    return tv;
+}
+
+template <typename T> T *timespec_for(long long ns, T *ts)
+{
+    if (ns < 0)
+        return nullptr;
+    long long nsec;
+    split_ns(ns, 1, &ts->tv_sec, &nsec);
+    ts->tv_nsec = nsec;
+    return ts;
+}
+
+// select reports the time left, as Linux does.
+template <typename T> void store_left(T *tv, long long deadline)
+{
+    if (!tv)
+        return;
+    long long left = deadline - now_ns();
+    timeval_for(left > 0 ? left : 0, tv);
+}
+
+template <typename T> bool valid_timeval(const T *tv)
+{
+    return !tv || (tv->tv_sec >= 0 && tv->tv_usec >= 0 && tv->tv_usec < 1000000);
+}
+
+template <typename T> bool valid_timespec(const T *ts)
+{
+    return !ts || (ts->tv_sec >= 0 && ts->tv_nsec >= 0 && ts->tv_nsec < NS);
+}
+
+template <typename T> long long timeval_deadline(const T *tv)
+{
+    return tv ? deadline_after(tv->tv_sec, (long long)tv->tv_usec * 1000) : NEVER;
+}
+
+template <typename T> long long timespec_deadline(const T *ts)
+{
+    return ts ? deadline_after(ts->tv_sec, ts->tv_nsec) : NEVER;
+}
+
+template <typename TV, typename Real>
+int select_with(Real real, int nfds, fd_set *r, fd_set *w, fd_set *e, TV *tv)
+{
+    if (!select_holds(nfds, r) || !valid_timeval(tv))
+        return real(nfds, r, w, e, tv);
+    long long deadline = timeval_deadline(tv);
+    int n = select_held(nfds, r, w, e, deadline, [&](long long ns) {
+        TV wait;
+        return real(nfds, r, w, e, timeval_for(ns, &wait));
+    });
+    int error = errno;
+    store_left(tv, deadline);
+    errno = error;
+    return n;
+}
+
+template <typename TS, typename Real>
+int pselect_with(Real real, int nfds, fd_set *r, fd_set *w, fd_set *e, const TS *ts,
+                 const sigset_t *mask)
+{
+    if (!select_holds(nfds, r) || !valid_timespec(ts))
+        return real(nfds, r, w, e, ts, mask);
+    return select_held(nfds, r, w, e, timespec_deadline(ts), [&](long long ns) {
+        TS wait;
+        return real(nfds, r, w, e, timespec_for(ns, &wait), mask);
+    });
+}
+
+template <typename TS, typename Real>
+int ppoll_with(Real real, struct pollfd *fds, nfds_t nfds, const TS *ts, const sigset_t *mask)
+{
+    if (!poll_holds(fds, nfds) || !valid_timespec(ts))
+        return real(fds, nfds, ts, mask);
+    return poll_held(fds, nfds, timespec_deadline(ts), [&](long long ns) {
+        TS wait;
+        return real(fds, nfds, timespec_for(ns, &wait), mask);
+    });
+}
+
+int poll_with(poll_fn real, struct pollfd *fds, nfds_t nfds, int timeout)
+{
+    if (!poll_holds(fds, nfds))
+        return real(fds, nfds, timeout);
+    long long deadline = timeout < 0 ? NEVER : deadline_after(0, timeout * 1000000LL);
+    return poll_held(fds, nfds, deadline,
+                     [&](long long ns) { return real(fds, nfds, poll_ms(ns)); });
+}
+
+// ---- The frame buffer and physical memory ------------------------------
+
+// Every colour map is recorded before it is answered: a map that cannot be
+// recorded was not loaded, so the request fails with the error that
+// stopped the record, and the program reports it as a refused map.
 int record_cmap(const struct fb_cmap *cmap)
 {
     const char *out = env("STANDIN_FB_CMAP");
     if (out) {
         FILE *f = fopen(out, "a");
-        if (f) {
-            fprintf(f, "FBIOPUTCMAP start=%u len=%u transp=%s\n", (unsigned)cmap->start,
-                    (unsigned)cmap->len, cmap->transp ? "set" : "null");
-            for (unsigned i = 0; i < cmap->len; i++)
-                fprintf(f, "%u %u %u %u\n", cmap->start + i, (unsigned)cmap->red[i],
-                        (unsigned)cmap->green[i], (unsigned)cmap->blue[i]);
-            fclose(f);
-        }
+        if (!f)
+            return -1;
+        fprintf(f, "FBIOPUTCMAP start=%u len=%u transp=%s\n", (unsigned)cmap->start,
+                (unsigned)cmap->len, cmap->transp ? "set" : "null");
+        for (unsigned i = 0; i < cmap->len; i++)
+            fprintf(f, "%u %u %u %u\n", cmap->start + i, (unsigned)cmap->red[i],
+                    (unsigned)cmap->green[i], (unsigned)cmap->blue[i]);
+        int error = fflush(f) != 0 || ferror(f) ? (errno ? errno : EIO) : 0;
+        if (fclose(f) != 0 && !error)
+            error = errno;
+        if (error)
+            return fail(error);
     }
-    const char *fail = env("STANDIN_FB_FAIL");
-    if (fail) {
-        errno = atoi(fail) > 0 ? atoi(fail) : EINVAL;
-        return -1;
+    const char *fail_with = env("STANDIN_FB_FAIL");
+    if (fail_with) {
+        int error;
+        return fail(standin_errno(fail_with, &error) ? error : EINVAL);
     }
     return 0;
+}
+
+// The memory device maps only the physical memory there is: a range that
+// reaches past the end of the memory file is refused with EINVAL, the
+// error /dev/mem gives for a range it cannot map, before anything is
+// mapped, so no access can later fault on a page the file does not back.
+bool beyond_memory(int fd, int flags, unsigned long long offset, size_t length)
+{
+    if ((flags & MAP_ANONYMOUS) || kind_of(fd) != MEM)
+        return false;
+    // The 64-bit call: a memory file reaches past 2 GiB, beyond what a
+    // 32-bit fstat can describe.
+    struct stat64 st;
+    return fstat64(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+           !standin_map_fits(offset, length, (long long)st.st_size);
 }
 
 }  // namespace
@@ -260,8 +673,9 @@ int openat64(int dirfd, const char *path, int flags, ...)
 
 ssize_t read(int fd, void *buf, size_t count)
 {
-    if (kind_of(fd) == VBI)
-        return vbi_read(fd, buf, count);
+    Tracked *t = find(fd);
+    if (t && t->kind == VBI)
+        return vbi_read(t, fd, buf, count);
     static read_fn real = next<read_fn>("read");
     return real(fd, buf, count);
 }
@@ -273,11 +687,50 @@ ssize_t __read_chk(int fd, void *buf, size_t count, size_t buflen)
     return read(fd, buf, count);
 }
 
+// A descriptor number that is closed or replaced stops being a device.
 int close(int fd)
 {
-    track(fd, NONE);
-    static close_fn real = next<close_fn>("close");
-    return real(fd);
+    untrack(fd);
+    return real_close(fd);
+}
+
+int dup2(int oldfd, int newfd)
+{
+    static dup2_fn real = next<dup2_fn>("dup2");
+    int fd = real(oldfd, newfd);
+    if (fd >= 0 && oldfd != newfd)
+        untrack(newfd);
+    return fd;
+}
+
+int dup3(int oldfd, int newfd, int flags)
+{
+    static dup3_fn real = next<dup3_fn>("dup3");
+    int fd = real(oldfd, newfd, flags);
+    if (fd >= 0)
+        untrack(newfd);
+    return fd;
+}
+
+int close_range(unsigned first, unsigned last, int flags)
+{
+    static close_range_fn real = next<close_range_fn>("close_range");
+    int r = real(first, last, flags);
+    if (r == 0 && !(flags & CLOSE_RANGE_CLOEXEC))
+        for (int i = 0; i < table_end; i++)
+            if (table[i].kind != NONE && (unsigned)table[i].fd >= first &&
+                (unsigned)table[i].fd <= last)
+                untrack(table[i].fd);
+    return r;
+}
+
+void closefrom(int lowfd)
+{
+    static closefrom_fn real = next<closefrom_fn>("closefrom");
+    real(lowfd);
+    for (int i = 0; i < table_end; i++)
+        if (table[i].kind != NONE && table[i].fd >= lowfd)
+            untrack(table[i].fd);
 }
 
 int ioctl(int fd, unsigned long request, ...)
@@ -289,11 +742,129 @@ int ioctl(int fd, unsigned long request, ...)
     if (kind_of(fd) == FB) {
         if (request == FBIOPUTCMAP)
             return record_cmap((const struct fb_cmap *)arg);
-        errno = ENOTTY;
-        return -1;
+        return fail(ENOTTY);
     }
     static ioctl_fn real = next<ioctl_fn>("ioctl");
     return real(fd, request, arg);
+}
+
+int select(int nfds, fd_set *r, fd_set *w, fd_set *e, struct timeval *tv)
+{
+    static select_fn real = next<select_fn>("select");
+    return select_with(real, nfds, r, w, e, tv);
+}
+
+int __select(int nfds, fd_set *r, fd_set *w, fd_set *e, struct timeval *tv)
+{
+    return select(nfds, r, w, e, tv);
+}
+
+int pselect(int nfds, fd_set *r, fd_set *w, fd_set *e, const struct timespec *ts,
+            const sigset_t *mask)
+{
+    static pselect_fn real = next<pselect_fn>("pselect");
+    return pselect_with(real, nfds, r, w, e, ts, mask);
+}
+
+int poll(struct pollfd *fds, nfds_t nfds, int timeout)
+{
+    static poll_fn real = next<poll_fn>("poll");
+    return poll_with(real, fds, nfds, timeout);
+}
+
+int __poll(struct pollfd *fds, nfds_t nfds, int timeout)
+{
+    return poll(fds, nfds, timeout);
+}
+
+int __poll_chk(struct pollfd *fds, nfds_t nfds, int timeout, size_t fdslen)
+{
+    if (fdslen / sizeof *fds < nfds)
+        abort();
+    return poll(fds, nfds, timeout);
+}
+
+int ppoll(struct pollfd *fds, nfds_t nfds, const struct timespec *ts, const sigset_t *mask)
+{
+    static ppoll_fn real = next<ppoll_fn>("ppoll");
+    return ppoll_with(real, fds, nfds, ts, mask);
+}
+
+int __ppoll_chk(struct pollfd *fds, nfds_t nfds, const struct timespec *ts,
+                const sigset_t *mask, size_t fdslen)
+{
+    if (fdslen / sizeof *fds < nfds)
+        abort();
+    return ppoll(fds, nfds, ts, mask);
+}
+
+#if __TIMESIZE == 32
+// A 32-bit program built with 64-bit time (_TIME_BITS=64) calls these.
+struct Timeval64 {
+    long long tv_sec;
+    long long tv_usec;
+};
+struct Timespec64 {
+    long long tv_sec;
+    int tv_nsec;
+    int padding;
+};
+typedef int (*select64_fn)(int, fd_set *, fd_set *, fd_set *, Timeval64 *);
+typedef int (*pselect64_fn)(int, fd_set *, fd_set *, fd_set *, const Timespec64 *,
+                            const sigset_t *);
+typedef int (*ppoll64_fn)(struct pollfd *, nfds_t, const Timespec64 *, const sigset_t *);
+
+int __select64(int nfds, fd_set *r, fd_set *w, fd_set *e, Timeval64 *tv)
+{
+    static select64_fn real = next<select64_fn>("__select64");
+    return select_with(real, nfds, r, w, e, tv);
+}
+
+int __pselect64(int nfds, fd_set *r, fd_set *w, fd_set *e, const Timespec64 *ts,
+                const sigset_t *mask)
+{
+    static pselect64_fn real = next<pselect64_fn>("__pselect64");
+    return pselect_with(real, nfds, r, w, e, ts, mask);
+}
+
+int __ppoll64(struct pollfd *fds, nfds_t nfds, const Timespec64 *ts, const sigset_t *mask)
+{
+    static ppoll64_fn real = next<ppoll64_fn>("__ppoll64");
+    return ppoll_with(real, fds, nfds, ts, mask);
+}
+
+int __ppoll64_chk(struct pollfd *fds, nfds_t nfds, const Timespec64 *ts, const sigset_t *mask,
+                  size_t fdslen)
+{
+    if (fdslen / sizeof *fds < nfds)
+        abort();
+    return __ppoll64(fds, nfds, ts, mask);
+}
+#endif
+
+// mmap with a 32-bit off_t passes the offset on as an unsigned number, so
+// that offsets up to 4 GiB (the device's window at 0xE8000000) reach the
+// kernel.
+void *mmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset)
+{
+    unsigned long long where = sizeof offset < 8 ? (unsigned long long)(unsigned long)offset
+                                                 : (unsigned long long)offset;
+    if (beyond_memory(fd, flags, where, length)) {
+        errno = EINVAL;
+        return MAP_FAILED;
+    }
+    static mmap_fn real = next<mmap_fn>("mmap");
+    return real(addr, length, prot, flags, fd, offset);
+}
+
+void *mmap64(void *addr, size_t length, int prot, int flags, int fd, off64_t offset)
+{
+    if (beyond_memory(fd, flags, (unsigned long long)offset, length)) {
+        errno = EINVAL;
+        return MAP_FAILED;
+    }
+    static mmap64_fn real = next<mmap64_fn>("mmap64");
+    return real(addr, length, prot, flags, fd, offset);
 }
 
 }  // extern "C"

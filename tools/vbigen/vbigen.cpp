@@ -100,7 +100,7 @@ int main(int argc, char **argv)
         return 2;
     }
     if (args.help || args.version) {
-        fputs(args.help ? usage_text : "vbigen " VBITOOLS_VERSION "\n", stdout);
+        fputs(args.help ? usage_text : "vbigen " VT_VERSION "\n", stdout);
         int error = finish(stdout, 0);
         return error ? fail("standard output", strerror(error), 1) : 0;
     }
