@@ -10,8 +10,13 @@ pkgs=(
   xvfb xfonts-base x11-utils netpbm imagemagick
   clang libclang-rt-14-dev
   qemu-user-static
-  groff-base mandoc dpkg-dev file libstdc++6:i386
+  groff-base mandoc file libstdc++6:i386
   gnuplot-nox
+  libpng-dev libpng-dev:i386 nlohmann-json3-dev
+  # The Debian packages (tools/package.sh): debhelper builds them, lintian
+  # checks them; the i386 one is built with the multilib compilers above
+  # and stripped with the i386 binutils.
+  dpkg-dev debhelper lintian binutils-i686-linux-gnu
 )
 
 # 32-bit x86 programs run natively where the kernel has IA32 emulation; on

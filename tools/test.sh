@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the three variants (x86-64, 32-bit x86, sanitizers) and runs every
 # test in each; the full run (no arguments) also gives every fuzz target a
-# short run on its corpus, and builds, checks and installs the Debian
-# packages.  Usage: bash tools/test.sh [preset ...]
+# short run on its corpus, and builds, checks, installs for a moment and
+# purges the Debian packages (left in build/packages/).
+# Usage: bash tools/test.sh [preset ...]
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh || exit 1
@@ -20,12 +21,12 @@ for p in "${presets[@]}"; do
   build "$p" || { status=1; continue; }
   # The stages that need no build of their own run before the last
   # variant, so that CTest's summary closes the output.
-  # The packages are made from the default and i386 builds.
   if [ $all -eq 1 ] && [ "$p" = sanitize ]; then
     echo "=== fuzz"
     bash tests/fuzz/run.sh || status=1
     echo "=== packages"
-    bash tests/ship/check-packages.sh build || status=1
+    { bash tools/package.sh build/packages &&
+      bash tests/ship/check-packages.sh build/packages; } || status=1
   fi
   echo "=== $p: tests"
   ctest --preset "$p" || status=1

@@ -37,8 +37,7 @@ static bool find_library(char *out, size_t size)
     if (!slash)
         return false;
     *slash = '\0';
-    const char *candidates[] = {"/libdevstandin.so", "/" STANDIN_LIB_FROM_BIN,
-                                "/../lib/devstandin/libdevstandin.so"};
+    const char *candidates[] = {"/libdevstandin.so", "/" STANDIN_LIB_FROM_BIN};
     for (const char *c : candidates) {
         snprintf(out, size, "%s%s", self, c);
         if (access(out, R_OK) == 0)
