@@ -8,7 +8,7 @@
 # every rule is guarded, so the package holds whatever has been built.
 include(GNUInstallDirs)
 
-set(VT_PROGRAMS captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen)
+set(VT_PROGRAMS captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan)
 foreach(prog ${VT_PROGRAMS})
   if(TARGET ${prog})
     install(TARGETS ${prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

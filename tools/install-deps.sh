@@ -12,6 +12,7 @@ pkgs=(
   qemu-user-static
   groff-base mandoc dpkg-dev file libstdc++6:i386
   gnuplot-nox
+  libpng-dev libpng-dev:i386 nlohmann-json3-dev
 )
 
 # 32-bit x86 programs run natively where the kernel has IA32 emulation; on
