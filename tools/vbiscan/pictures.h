@@ -24,16 +24,16 @@ struct Image {
     void fill(int x0, int y0, int x1, int y1, Rgb c);  // [x0, x1) x [y0, y1)
 };
 
-// Draws text in the 5x7 font with its top left corner at (x, y); returns
-// the x after it.
-int draw_text(Image *img, int x, int y, const std::string &text, Rgb c);
+// Draws text in the 5x7 font, each font pixel scale by scale pixels, with
+// its top left corner at (x, y); returns the x after it.
+int draw_text(Image *img, int x, int y, const std::string &text, Rgb c, int scale = 1);
 
 // Layout of the waterfall: the status columns, then the samples.
 enum {
-    WF_COLUMN = 6,                     // width of a status column
-    WF_COLUMN_STEP = 8,                // column plus gap
-    WF_SAMPLES_X = 4 * WF_COLUMN_STEP + 4,
-    WF_HEADER = 24,                    // title and sample scale above the rows
+    WF_COLUMN = 12,                    // width of a status column
+    WF_COLUMN_STEP = 15,               // column plus gap
+    WF_SAMPLES_X = 4 * WF_COLUMN_STEP + 6,
+    WF_HEADER = 40,                    // title and sample scale above the rows
 };
 extern const Rgb ColourDecoded, ColourRefused, ColourMixed, ColourIdle, ColourGap, ColourRepeat,
     ColourBackward;
