@@ -218,10 +218,14 @@ TEST(ScanSignal, RandomAndZeroBlocksAreNeverCaptions)
     EXPECT_EQ(z.s.programs[PROG_CAPTEXT].handled, 0u);
     EXPECT_EQ(z.s.programs[PROG_CAPSCOPE].refused, 10u);
     EXPECT_EQ(z.s.programs[PROG_RUNIN].refused, 10u);
-    // The pictures draw whatever came.
+    // The pictures draw whatever came: a waterfall row per block, an eye
+    // without traces.
     for (const Scan *s : {&r.s, &z.s}) {
         Image w = render_waterfall(*s), e = render_eye(*s), l = render_lines(*s);
-        EXPECT_GT(w.width * w.height * e.width * e.height * l.width * l.height, 0);
+        EXPECT_EQ(w.height, WF_HEADER + (int)s->counter.blocks);
+        EXPECT_EQ(s->eye.blocks, 0u);
+        EXPECT_GT(e.width, EYE_WIDTH);
+        EXPECT_GT(l.height, VBI_LINES * 40);
     }
 }
 
