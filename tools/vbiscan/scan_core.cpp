@@ -192,7 +192,7 @@ bool find_runin(const uint8_t *line, RunIn *r)
         }
     }
     double amp = best_sum / RUNIN_CYCLES;
-    if (amp < MIN_AMPLITUDE)
+    if (amp < MIN_AMPLITUDE || pos[first] - CAPTION_BIT / 2 > RUNIN_LAST_START)
         return false;
     double explained = 0, var = 0, level = 0;
     for (int j = 0; j < RUNIN_CYCLES; j++) {

@@ -62,7 +62,7 @@ struct RunIn {
 // True when the line shows the seven crests of a caption clock run-in:
 // seven successive cycles of the bit clock, each clearly present, none
 // before or after them, starting within the first 600 samples.  Reads at
-// most samples 0 to 1050.
+// most the first 1200 samples.
 bool find_runin(const uint8_t *line, RunIn *r);
 
 // Level of the line at a fractional position (linear between samples).
