@@ -7,7 +7,7 @@ dir=${1:?usage: lint-man.sh MANDIR}
 status=0
 fail() { echo "lint-man: $*" >&2; status=1; }
 
-for prog in captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen devstandin; do
+for prog in captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan devstandin; do
   [ -f "$dir/$prog.1" ] || fail "$prog.1 is missing"
 done
 

@@ -19,7 +19,7 @@ const char vbiscan_usage[] =
     "  --json       the report as one JSON object instead of text\n"
     "  --png DIR    also write DIR/waterfall.png, DIR/eye.png and DIR/lines.png\n"
     "  -n BLOCKS    stop after BLOCKS blocks\n"
-    "  -h, --help   show this text\n"
+    "  -h, --help   show a summary of the options\n"
     "  --version    show the version\n";
 
 // --- command line ----------------------------------------------------------
