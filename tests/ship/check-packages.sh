@@ -26,7 +26,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-programs=(captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen devstandin)
+programs=(captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan devstandin)
 
 # ELF machine of a file: 3 is i386, 62 is x86-64.
 elf_machine() { od -An -tu2 -j18 -N2 "$1" | tr -d ' '; }
@@ -146,6 +146,9 @@ if [ $installed -eq 1 ]; then
   # Without a device the program says so, as on a machine without the driver.
   msg=$(/usr/bin/devstandin /usr/bin/captext 2>&1)
   [ "$msg" = "open /dev/vbi0: No such file or directory" ] || fail "installed captext without device: $msg"
+  # The scanner reads the same capture and reports what captext printed.
+  /usr/bin/vbiscan --json cap.vbi >scan.json 2>scan.err || fail "installed vbiscan: $(cat scan.err)"
+  grep -q '"shipped and working. "' scan.json || fail "installed vbiscan reported: $(head -c 300 scan.json)"
 
   if [ -x /usr/bin/crestmake ]; then
     /usr/bin/crestmake -m >palette.ppm 2>crestmake.err
