@@ -279,4 +279,24 @@ TEST_F(VbiscanAgainstPrograms, CaptionTextEqualsWhatEachProgramPrints)
     }
 }
 
+TEST_F(VbiscanAgainstPrograms, TheLastPassCanWriteALine)
+{
+    Scratch s;
+    // "ab" and fifteen control pairs, the fifteenth in a block of which
+    // only lines 0 to 11 arrive: capscope-runin has counted fourteen when
+    // the whole blocks run out, and its pass over the read buffer finds the
+    // fifteenth (the piece's line 11) and writes "ab ".  Without the piece
+    // the last whole block is sliced again and counts instead.
+    std::string cap = generate(s, "ab.vbi",
+                               {"-n", "18", "--counter-start", "0", "-t", "ab", "--controls", "142f", "--copies", "15"});
+    std::string data = read_file(cap);
+    for (size_t size : {(size_t)17 * VBI_BLOCK_SIZE + 12 * VBI_LINE_SIZE, (size_t)17 * VBI_BLOCK_SIZE}) {
+        write_file(s / "piece.vbi", data.substr(0, size));
+        Json j = scan_json(s / "piece.vbi");
+        EXPECT_EQ(reported_text(j, "capscope-runin"), "ab \n") << size;
+        EXPECT_EQ(j["caption_line"]["programs"]["capscope-runin"]["handled"], 17) << size;
+        expect_same_text(s / "piece.vbi");
+    }
+}
+
 }  // namespace
