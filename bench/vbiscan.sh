@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What a whole-capture scan costs against the simplest decoder: vbiscan and
 # captext (replaying through the device stand-in) over the same generated
-# capture, side by side, best of several runs each, as wall time and as CPU
-# time (user + system, steadier on a busy machine).  Then vbiscan's peak
+# capture, side by side, as wall time (best of several runs) and as CPU
+# time (user + system, the mean of the runs; steadier on a busy machine).  Then vbiscan's peak
 # memory over a long capture made on the fly and piped in, so that no file
 # of gigabytes is needed.
 # Usage: bash bench/vbiscan.sh [build-dir] [blocks] [long-blocks]
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build/default}
 blocks=${2:-5000}
 long=${3:-50000}
-runs=${RUNS:-5}
+runs=${RUNS:-10}
 bin=$build/bin
 for p in vbiscan captext vbigen libdevstandin.so; do
   [ -e "$bin/$p" ] || { echo "build first: cmake --preset default && cmake --build --preset default" >&2; exit 1; }
@@ -23,24 +23,27 @@ capture=$dir/capture.vbi
 "$bin/vbigen" -n "$blocks" --noise 4 -o "$capture" tools/vbigen/sample-captions.txt
 cat "$capture" >/dev/null   # every run starts from the page cache
 
-# best WALL CPU of "$@" over $runs runs, in seconds
-best() {
-  local bw= bc=
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -o "$dir/t" -f '%e %U %S' "$@" >/dev/null 2>&1
-    read -r w u s <"$dir/t"
-    local c
-    c=$(echo "$u + $s" | bc -l)
-    if [ -z "$bw" ] || [ "$(echo "$w < $bw" | bc -l)" = 1 ]; then bw=$w; fi
-    if [ -z "$bc" ] || [ "$(echo "$c < $bc" | bc -l)" = 1 ]; then bc=$c; fi
-  done
-  echo "$bw $bc"
-}
-
+# The three commands take turns, $runs rounds, so that a busy machine
+# weighs on each alike: for each the best wall time and the mean CPU time
+# (user + system).
 captext=(env LD_PRELOAD="$PWD/$bin/libdevstandin.so" STANDIN_VBI="$capture" "$bin/captext")
-read -r w_cap c_cap < <(best "${captext[@]}")
-read -r w_scan c_scan < <(best "$bin/vbiscan" "$capture")
-read -r w_png c_png < <(best "$bin/vbiscan" --png "$dir/pics" "$capture")
+scan=("$bin/vbiscan" "$capture")
+scan_png=("$bin/vbiscan" --png "$dir/pics" "$capture")
+for _ in $(seq "$runs"); do
+  for k in cap scan png; do
+    case $k in
+      cap) cmd=("${captext[@]}") ;;
+      scan) cmd=("${scan[@]}") ;;
+      png) cmd=("${scan_png[@]}") ;;
+    esac
+    /usr/bin/time -a -o "$dir/$k.times" -f '%e %U %S' "${cmd[@]}" >/dev/null 2>&1
+  done
+done
+# best wall, mean cpu of one command's runs
+figures() { awk -v n="$runs" '{ c += $2 + $3; if (NR == 1 || $1 < w) w = $1 } END { printf "%.3f %.4f\n", w, c / n }' "$dir/$1.times"; }
+read -r w_cap c_cap < <(figures cap)
+read -r w_scan c_scan < <(figures scan)
+read -r w_png c_png < <(figures png)
 
 ratio() { echo "$1 / $2" | bc -l; }
 printf 'capture: %d blocks, %d bytes\n' "$blocks" "$(stat -c %s "$capture")"

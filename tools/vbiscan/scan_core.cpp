@@ -71,85 +71,132 @@ const ClockTables clock_tables;
 
 // One clock cycle centred on the crest position p, fitted with a sinusoid
 // in phase with that crest: its mean, its half swing (negative when the
-// line is in antiphase) and the variance around the mean.
+// line is in antiphase) and the variance around the mean; and the sums it
+// took, so that neighbouring cycles add up to a longer stretch.
 struct Cycle {
     double mean, amplitude, var;
     bool inside;
+    int lo, hi;          // samples [lo, hi)
+    double sum, sc, ss;  // of the samples, times cos, times sin of the clock
 };
 
 Cycle fit_cycle(const uint8_t *line, double p)
 {
-    Cycle cy = {0, 0, 0, false};
-    int lo = (int)ceil(p - CAPTION_BIT / 2), hi = (int)ceil(p + CAPTION_BIT / 2);
-    if (lo < 0 || hi > VBI_LINE_SIZE)
+    Cycle cy = {};
+    cy.lo = (int)ceil(p - CAPTION_BIT / 2);
+    cy.hi = (int)ceil(p + CAPTION_BIT / 2);
+    if (cy.lo < 0 || cy.hi > VBI_LINE_SIZE)
         return cy;
     const ClockTables &t = clock_tables;
-    double sum = 0, sc = 0, ss = 0, sq = 0;
-    for (int i = lo; i < hi; i++) {
-        double v = line[i];
+    // Integer sums, and two accumulators for each product, so that the
+    // additions do not wait on each other.
+    uint32_t sum = 0, sq = 0;
+    double sc[2] = {0, 0}, ss[2] = {0, 0};
+    for (int i = cy.lo; i < cy.hi; i++) {
+        uint32_t v = line[i];
         sum += v;
-        sc += v * t.c[i];
-        ss += v * t.s[i];
         sq += v * v;
+        sc[i & 1] += v * t.c[i];
+        ss[i & 1] += v * t.s[i];
     }
-    int n = hi - lo;
-    double mean = sum / n;
-    double ci = sc - mean * (t.csum[hi] - t.csum[lo]);
-    double si = ss - mean * (t.ssum[hi] - t.ssum[lo]);
+    int n = cy.hi - cy.lo;
+    cy.sum = sum;
+    cy.sc = sc[0] + sc[1];
+    cy.ss = ss[0] + ss[1];
+    double mean = cy.sum / n;
+    double ci = cy.sc - mean * (t.csum[cy.hi] - t.csum[cy.lo]);
+    double si = cy.ss - mean * (t.ssum[cy.hi] - t.ssum[cy.lo]);
     // cos(w(i - p)) = cos(wi) cos(wp) + sin(wi) sin(wp); over one period
     // the sum of its squares is n / 2.
     double corr = ci * cos(OMEGA * p) + si * sin(OMEGA * p);
     cy.mean = mean;
     cy.amplitude = corr / (n / 2.0);
-    cy.var = sq - sum * mean;
+    cy.var = sq - cy.sum * mean;
     cy.inside = true;
     return cy;
 }
 
-}  // namespace
+// Running sums of the line, and of the line times cos and times sin of the
+// clock phase, kept every CHUNK samples: the sums from sample 0 to any
+// sample are a kept sum plus at most CHUNK - 1 samples.
+enum { CHUNK = 4, SEARCH_END = RUNIN_LAST_START + RUNIN_SPAN + CHUNK };
+struct ClockSums {
+    double s0[SEARCH_END / CHUNK + 1], s1[SEARCH_END / CHUNK + 1], s2[SEARCH_END / CHUNK + 1];
+    const uint8_t *line;
 
-// The window power of the clock over [x, x + RUNIN_SPAN), from running
-// sums of the line (p0), of the line times cos (p1) and times sin (p2).
-static double window_power(const double *p0, const double *p1, const double *p2, int x, double *ci, double *si)
-{
-    const ClockTables &t = clock_tables;
-    int e = x + RUNIN_SPAN;
-    double mean = (p0[e] - p0[x]) / RUNIN_SPAN;
-    *ci = p1[e] - p1[x] - mean * (t.csum[e] - t.csum[x]);
-    *si = p2[e] - p2[x] - mean * (t.ssum[e] - t.ssum[x]);
-    return *ci * *ci + *si * *si;
-}
+    explicit ClockSums(const uint8_t *l) : line(l)
+    {
+        const ClockTables &t = clock_tables;
+        s0[0] = s1[0] = s2[0] = 0;
+        for (int c = 0; c < SEARCH_END / CHUNK; c++) {
+            const int i = c * CHUNK;
+            double a0 = 0, a1 = 0, a2 = 0;
+            for (int k = 0; k < CHUNK; k++) {
+                double v = line[i + k];
+                a0 += v;
+                a1 += v * t.c[i + k];
+                a2 += v * t.s[i + k];
+            }
+            s0[c + 1] = s0[c] + a0;
+            s1[c + 1] = s1[c] + a1;
+            s2[c + 1] = s2[c] + a2;
+        }
+    }
+
+    // Sums over samples [0, y).
+    void upto(int y, double *a0, double *a1, double *a2) const
+    {
+        const ClockTables &t = clock_tables;
+        int c = y / CHUNK;
+        *a0 = s0[c];
+        *a1 = s1[c];
+        *a2 = s2[c];
+        for (int i = c * CHUNK; i < y; i++) {
+            *a0 += line[i];
+            *a1 += line[i] * t.c[i];
+            *a2 += line[i] * t.s[i];
+        }
+    }
+
+    // The clock's power over the window [x, x + RUNIN_SPAN), with the
+    // in-phase and quadrature sums about the window's mean.
+    double power(int x, double *ci, double *si) const
+    {
+        const ClockTables &t = clock_tables;
+        int e = x + RUNIN_SPAN;
+        double a0, a1, a2, b0, b1, b2;
+        upto(x, &a0, &a1, &a2);
+        upto(e, &b0, &b1, &b2);
+        double mean = (b0 - a0) / RUNIN_SPAN;
+        *ci = b1 - a1 - mean * (t.csum[e] - t.csum[x]);
+        *si = b2 - a2 - mean * (t.ssum[e] - t.ssum[x]);
+        return *ci * *ci + *si * *si;
+    }
+};
+
+}  // namespace
 
 bool find_runin(const uint8_t *line, RunIn *r)
 {
     const ClockTables &t = clock_tables;
-    // The window of seven cycles where the clock is strongest: sums of the
-    // line against cos and sin of the clock phase over a sliding window.
-    // The power changes slowly with the window's start (a cycle is 57
-    // samples), so it is looked at every 4 samples, then around the best.
-    enum { END = RUNIN_LAST_START + RUNIN_SPAN + 1, COARSE = 4 };
-    double sum0[END], sum1[END], sum2[END];
-    sum0[0] = sum1[0] = sum2[0] = 0;
-    for (int i = 0; i + 1 < END; i++) {
-        double v = line[i];
-        sum0[i + 1] = sum0[i] + v;
-        sum1[i + 1] = sum1[i] + v * t.c[i];
-        sum2[i + 1] = sum2[i] + v * t.s[i];
-    }
+    // The window of seven cycles where the clock is strongest.  Its power
+    // changes slowly with the window's start (a cycle is 57 samples), so
+    // it is looked at every 4 samples, then around the best.
+    const ClockSums sums(line);
     double best = -1, best_i = 0, best_q = 0, ci, si;
     int best_x = 0;
-    for (int x = 0; x <= RUNIN_LAST_START; x += COARSE) {
-        double power = window_power(sum0, sum1, sum2, x, &ci, &si);
+    for (int x = 0; x <= RUNIN_LAST_START; x += CHUNK) {
+        double power = sums.power(x, &ci, &si);
         if (power > best) {
             best = power;
             best_x = x;
         }
     }
-    int from = best_x - COARSE + 1 < 0 ? 0 : best_x - COARSE + 1;
-    int to = best_x + COARSE - 1 > RUNIN_LAST_START ? RUNIN_LAST_START : best_x + COARSE - 1;
+    int from = best_x - CHUNK + 1 < 0 ? 0 : best_x - CHUNK + 1;
+    int to = best_x + CHUNK - 1 > RUNIN_LAST_START ? RUNIN_LAST_START : best_x + CHUNK - 1;
     best = -1;
     for (int x = from; x <= to; x++) {
-        double power = window_power(sum0, sum1, sum2, x, &ci, &si);
+        double power = sums.power(x, &ci, &si);
         if (power > best) {
             best = power;
             best_i = ci;
@@ -160,7 +207,7 @@ bool find_runin(const uint8_t *line, RunIn *r)
     if (best <= 0)
         return false;
 
-    // The crests of that clock lie where its phase is 0: at p0 + m periods.
+    // The crests of that clock lie where its phase is 0: at crest0 + m periods.
     double crest0 = atan2(best_q, best_i) / OMEGA;
     int m_lo = (int)floor((best_x - 1.5 * CAPTION_BIT - crest0) / CAPTION_BIT);
     int m_hi = (int)ceil((best_x + RUNIN_SPAN + 1.5 * CAPTION_BIT - crest0) / CAPTION_BIT);
@@ -195,6 +242,7 @@ bool find_runin(const uint8_t *line, RunIn *r)
     if (amp < MIN_AMPLITUDE || pos[first] - CAPTION_BIT / 2 > RUNIN_LAST_START)
         return false;
     double explained = 0, var = 0, level = 0;
+    double sum = 0, sc = 0, ss = 0;
     for (int j = 0; j < RUNIN_CYCLES; j++) {
         const Cycle &c = cyc[first + j];
         if (c.amplitude < CYCLE_SHARE * amp)
@@ -202,6 +250,9 @@ bool find_runin(const uint8_t *line, RunIn *r)
         explained += c.amplitude * c.amplitude * (CAPTION_BIT / 2);
         var += c.var;
         level += c.mean + c.amplitude;
+        sum += c.sum;
+        sc += c.sc;
+        ss += c.ss;
     }
     if (var <= 0 || explained < MIN_FIT * var)
         return false;
@@ -213,15 +264,9 @@ bool find_runin(const uint8_t *line, RunIn *r)
             return false;
     }
 
-    // The phase once more, from the seven cycles alone.
-    int lo = (int)ceil(pos[first] - CAPTION_BIT / 2);
-    int hi = (int)ceil(pos[first + RUNIN_CYCLES - 1] + CAPTION_BIT / 2);
-    double sum = 0, sc = 0, ss = 0;
-    for (int i = lo; i < hi; i++) {
-        sum += line[i];
-        sc += line[i] * t.c[i];
-        ss += line[i] * t.s[i];
-    }
+    // The phase once more, from the seven cycles alone (their spans follow
+    // each other without gap or overlap).
+    int lo = cyc[first].lo, hi = cyc[first + RUNIN_CYCLES - 1].hi;
     double mean = sum / (hi - lo);
     ci = sc - mean * (t.csum[hi] - t.csum[lo]);
     si = ss - mean * (t.ssum[hi] - t.ssum[lo]);
@@ -394,11 +439,22 @@ void eye_add(EyeAccum *e, const uint8_t *line, const RunIn &r)
         e->drawn = EYE_MAX_BLOCKS / 2;
     }
     const double per_pixel = 2 * CAPTION_BIT / EYE_WIDTH;
+    uint32_t *hits = e->hits.data();
     for (int k = 0; k < DATA_BITS; k++) {
         double t0 = bit_centre(r, k) - CAPTION_BIT;
+        // Within the line, the level between two samples is interpolated
+        // directly; at its ends line_level_at holds the end sample.
+        bool inside = t0 >= 0 && t0 + 2 * CAPTION_BIT + 1 < VBI_LINE_SIZE - 1;
         int prev = -1;
-        for (int x = 0; x < EYE_WIDTH; x++) {
-            double v = line_level_at(line, t0 + (x + 0.5) * per_pixel);
+        double pos = t0 + 0.5 * per_pixel;
+        for (int x = 0; x < EYE_WIDTH; x++, pos += per_pixel) {
+            double v;
+            if (inside) {
+                int i = (int)pos;
+                v = line[i] + (pos - i) * (line[i + 1] - line[i]);
+            } else {
+                v = line_level_at(line, pos);
+            }
             int y = EYE_HEIGHT - 1 - (int)(v + 0.5);
             y = y < 0 ? 0 : y >= EYE_HEIGHT ? EYE_HEIGHT - 1 : y;
             // A steep edge passes several levels between two columns: the
@@ -411,7 +467,7 @@ void eye_add(EyeAccum *e, const uint8_t *line, const RunIn &r)
                     b = prev - 1;
             }
             for (int yy = a; yy <= b; yy++)
-                e->hits[(size_t)yy * EYE_WIDTH + (size_t)x] += weight;
+                hits[(size_t)yy * EYE_WIDTH + (size_t)x] += weight;
             prev = y;
         }
     }
@@ -590,12 +646,13 @@ void scan_free(Scan *s)
         program_free(&s->programs[p]);
 }
 
-// Sums of at most this many blocks fit 32 bits per sample.
-static const uint64_t MEAN_FOLD = 16000000;
+// Sums of at most this many blocks fit 16 bits per sample (257 x 255 is
+// 65535); narrow sums halve the memory every block passes through.
+static const uint64_t MEAN_FOLD = 257;
 
 static void accumulate_block(Scan *s, const uint8_t *block)
 {
-    uint32_t *sum = s->mean_sum.data();
+    uint16_t *sum = s->mean_sum.data();
     uint8_t *lo = s->env_min.data(), *hi = s->env_max.data();
     for (size_t i = 0; i < VBI_BLOCK_SIZE; i++) {
         uint8_t v = block[i];
@@ -662,6 +719,6 @@ std::vector<double> scan_mean_block(const Scan &s)
     if (s.counter.blocks == 0 || s.mean_sum.empty())
         return mean;
     for (size_t i = 0; i < VBI_BLOCK_SIZE; i++)
-        mean[i] = (s.mean_total[i] + s.mean_sum[i]) / (double)s.counter.blocks;
+        mean[i] = (double)(s.mean_total[i] + s.mean_sum[i]) / (double)s.counter.blocks;
     return mean;
 }

@@ -152,7 +152,7 @@ SignalFigures signal_figures(const SignalAccum &a);
 // block of a long capture: blocks are drawn with a stride that doubles
 // whenever EYE_MAX_BLOCKS have been drawn at the current one, each drawn
 // with the weight of the blocks it stands for.
-enum { EYE_MAX_BLOCKS = 400 };
+enum { EYE_MAX_BLOCKS = 100 };
 struct EyeAccum {
     std::vector<uint32_t> hits = std::vector<uint32_t>((size_t)EYE_WIDTH * EYE_HEIGHT);
     uint64_t blocks = 0;    // decoded blocks offered
@@ -244,8 +244,8 @@ struct Scan {
     // For the pictures.
     Waterfall waterfall;
     EyeAccum eye;
-    std::vector<uint32_t> mean_sum;   // per sample of the block, since the last fold
-    std::vector<double> mean_total;   // folded sums
+    std::vector<uint16_t> mean_sum;   // per sample of the block, since the last fold
+    std::vector<uint64_t> mean_total; // folded sums
     uint64_t mean_blocks = 0;         // blocks in mean_sum
     std::vector<uint8_t> env_min, env_max;  // per sample: lowest and highest level seen
 };
