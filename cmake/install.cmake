@@ -6,7 +6,7 @@
 # same rules.
 include(GNUInstallDirs)
 
-install(TARGETS captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen
+install(TARGETS captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The stand-in runner installs as `devstandin`; its preload library goes into

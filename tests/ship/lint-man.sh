@@ -19,7 +19,7 @@ version=${3:?usage: lint-man.sh MANDIR BINDIR VERSION}
 status=0
 fail() { echo "lint-man: $*" >&2; status=1; }
 
-for prog in captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen devstandin; do
+for prog in captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan devstandin; do
   [ -f "$dir/$prog.1" ] || fail "$prog.1 is missing"
 done
 

@@ -1,0 +1,48 @@
+// The scanner's three pictures, drawn into RGB images in memory (the PNG
+// files are written by pictures_png.cpp):
+//   waterfall  line N of every block (thinned to at most 2000 rows), with a
+//              column per caption program and one for the frame counter;
+//   eye        the data bits of the decoded blocks laid over each other;
+//   lines      the mean block, one band per line.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scan_core.h"
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;  // rows top to bottom, 3 bytes a pixel
+    Image(int w, int h, Rgb fill = {0, 0, 0});
+    void set(int x, int y, Rgb c);  // ignores pixels outside
+    Rgb at(int x, int y) const;
+    void fill(int x0, int y0, int x1, int y1, Rgb c);  // [x0, x1) x [y0, y1)
+};
+
+// Draws text in the 5x7 font, each font pixel scale by scale pixels, with
+// its top left corner at (x, y); returns the x after it.
+int draw_text(Image *img, int x, int y, const std::string &text, Rgb c, int scale = 1);
+
+// Layout of the waterfall: the status columns, then the samples.
+enum {
+    WF_COLUMN = 12,                    // width of a status column
+    WF_COLUMN_STEP = 15,               // column plus gap
+    WF_SAMPLES_X = 4 * WF_COLUMN_STEP + 6,
+    WF_HEADER = 40,                    // title and sample scale above the rows
+};
+extern const Rgb ColourDecoded, ColourRefused, ColourMixed, ColourIdle, ColourGap, ColourRepeat,
+    ColourBackward;
+
+Image render_waterfall(const Scan &s);
+Image render_eye(const Scan &s);
+Image render_lines(const Scan &s);
+
+// Writes DIR/waterfall.png, DIR/eye.png and DIR/lines.png (DIR made when
+// missing), all or none; the paths written go to *written.  Returns "" or
+// the message for the user.
+std::string write_pictures(const Scan &s, const std::string &dir, std::vector<std::string> *written);
