@@ -11,9 +11,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #ifndef VT_BIN_DIR
 #error "VT_BIN_DIR must name the bin folder of the build"
@@ -166,11 +168,31 @@ ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOpt
     return r;
 }
 
+namespace {
+// The scratch folders of one test program, removed when it ends (only by
+// the process that made them, not by a forked child that exits).
+struct TempDirs {
+    pid_t owner = getpid();
+    std::vector<std::string> dirs;
+    ~TempDirs()
+    {
+        if (getpid() != owner)
+            return;
+        for (const std::string &d : dirs) {
+            std::error_code ec;
+            std::filesystem::remove_all(d, ec);
+        }
+    }
+};
+TempDirs temp_dirs;
+}  // namespace
+
 std::string make_temp_dir()
 {
     char tmpl[] = "/tmp/vbitools-test-XXXXXX";
     if (!mkdtemp(tmpl))
         throw std::runtime_error("mkdtemp");
+    temp_dirs.dirs.push_back(tmpl);
     return tmpl;
 }
 
