@@ -9,10 +9,11 @@ cd "$(dirname "$0")/.."
 bin=${1:-build/default/bin}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# 600 frames (20 seconds), noise of 7 levels, every 97th frame followed by
-# 4 lost ones.
-"$bin/vbigen" -n 600 --noise 7 --gap-every 97 --gap 4 -o "$work/capture.vbi" tools/vbigen/sample-captions.txt
-(cd "$work" && "$OLDPWD/$bin/vbiscan" --png pics capture.vbi) > docs/vbiscan-report.txt
+# 600 frames (20 seconds) of vbigen's own sample text, noise of 7 levels,
+# every 97th frame followed by 4 lost ones: the capture of the README's
+# example.
+"$bin/vbigen" -n 600 --noise 7 --gap-every 97 --gap 4 -o "$work/noisy.vbi"
+(cd "$work" && "$OLDPWD/$bin/vbiscan" --png pics noisy.vbi) > docs/vbiscan-report.txt
 for p in waterfall eye lines; do
   cp "$work/pics/$p.png" "docs/vbiscan-$p.png"
 done
