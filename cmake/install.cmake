@@ -3,8 +3,7 @@
 #   cmake --install build/default --prefix /usr [DESTDIR=...]
 #
 # The Debian packages (debian/, tools/package.sh) install through these
-# same rules.
-include(GNUInstallDirs)
+# same rules.  (GNUInstallDirs is included at the top level.)
 
 install(TARGETS captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -76,8 +76,7 @@ for page in "$dir"/*.1; do
   [ -z "$out" ] || fail "$page: $out"
 done
 
-# The tools with an option summary.  devstandin printed its summary on
-# standard error, so both streams are read.
+# The tools with an option summary, printed by --help on standard output.
 for prog in vbigen devstandin vbiscan; do
   page=$dir/$prog.1
   if [ ! -x "$bin/$prog" ]; then
@@ -85,7 +84,7 @@ for prog in vbigen devstandin vbiscan; do
     continue
   fi
   [ -f "$page" ] || continue
-  help=$(timeout 60 "$bin/$prog" --help </dev/null 2>&1)
+  help=$(timeout 60 "$bin/$prog" --help </dev/null 2>/dev/null)
   in_help=$(help_options <<<"$help")
   [ -n "$in_help" ] || { fail "$prog --help lists no options"; continue; }
   in_page=$(page_options "$page")

@@ -32,8 +32,8 @@ std::vector<std::string> standin_env();
 
 ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &opt = {});
 
-// A fresh empty folder for one test's files, removed at exit of the test
-// program unless the test failed.
+// A fresh empty folder for one test's files, removed when the test program
+// ends (by the process that made it).
 std::string make_temp_dir();
 
 std::string read_file(const std::string &path);

@@ -11,6 +11,7 @@
 #include "pictures.h"
 #include "report.h"
 #include "scan_core.h"
+#include "scope_helpers.h"
 #include "streams.h"
 
 namespace {
@@ -41,13 +42,8 @@ struct Scanned {
 
 std::string block_with(uint16_t word, uint32_t counter)
 {
-    GenOptions o = default_gen();
-    GenNoise noise;
-    gen_noise_init(&noise, 1);
-    std::string b(VBI_BLOCK_SIZE, '\0');
-    gen_render_block((uint8_t *)&b[0], word, 0, &o, &noise);
-    vbi_set_frame_counter((uint8_t *)&b[0], counter);
-    return b;
+    std::vector<uint8_t> b = make_block(word, counter);
+    return std::string(b.begin(), b.end());
 }
 
 TEST(ScanCounter, TransitionsModuloTwoToThe32)

@@ -106,13 +106,19 @@ Tracked *find(int fd)
     return nullptr;
 }
 
+// Keeps table_end just past the last entry in use.
+void trim_table()
+{
+    while (table_end > 0 && table[table_end - 1].kind == NONE)
+        table_end--;
+}
+
 void untrack(int fd)
 {
     Tracked *t = find(fd);
     if (t)
         t->kind = NONE;
-    while (table_end > 0 && table[table_end - 1].kind == NONE)
-        table_end--;
+    trim_table();
 }
 
 // Starts tracking a descriptor just opened on a stand-in node; null when
@@ -291,15 +297,21 @@ long long next_due(Tracked *t, long long now)
     return standin_due_ns(t->start_ns, t->blocks, t->period_ns);
 }
 
-// The paced VBI entry of a descriptor whose next block is not yet due, and
-// when it is due; null when the descriptor is not held back.
+// Whether an entry is a paced VBI descriptor whose next block is not yet
+// due, and when it is due.
+bool entry_held(Tracked *t, long long now, long long *due)
+{
+    if (!t || t->kind != VBI || t->period_ns <= 0)
+        return false;
+    *due = next_due(t, now);
+    return now < *due;
+}
+
+// The same for a descriptor: its entry when held back, else null.
 Tracked *held(int fd, long long now, long long *due)
 {
     Tracked *t = find(fd);
-    if (!t || t->kind != VBI || t->period_ns <= 0)
-        return nullptr;
-    *due = next_due(t, now);
-    return now < *due ? t : nullptr;
+    return entry_held(t, now, due) ? t : nullptr;
 }
 
 void sleep_until(long long due)
@@ -398,10 +410,10 @@ int select_held(int nfds, fd_set *r, fd_set *w, fd_set *e, long long deadline, C
         for (int k = 0; k < 3; k++)
             if (sets[k])
                 memcpy(sets[k], saved.data + k * bytes, bytes);
-        long long now = now_ns(), first_due = NEVER, due;
+        long long now = now_ns(), first_due = NEVER, due = NEVER;
         for (int i = 0; i < table_end; i++) {
             int fd = table[i].fd;
-            if (fd < nfds && bit(r, fd) && held(fd, now, &due)) {
+            if (table[i].kind == VBI && fd < nfds && bit(r, fd) && entry_held(&table[i], now, &due)) {
                 clear_bit(r, fd);
                 if (due < first_due)
                     first_due = due;
@@ -422,7 +434,7 @@ template <typename Call> int poll_held(struct pollfd *fds, nfds_t nfds, long lon
     if (!mark.data)
         return fail(ENOMEM);
     for (;;) {
-        long long now = now_ns(), first_due = NEVER, due;
+        long long now = now_ns(), first_due = NEVER, due = NEVER;
         for (nfds_t i = 0; i < nfds; i++) {
             mark.data[i] = (fds[i].events & (POLLIN | POLLRDNORM)) && held(fds[i].fd, now, &due);
             if (mark.data[i]) {
@@ -720,7 +732,8 @@ int close_range(unsigned first, unsigned last, int flags)
         for (int i = 0; i < table_end; i++)
             if (table[i].kind != NONE && (unsigned)table[i].fd >= first &&
                 (unsigned)table[i].fd <= last)
-                untrack(table[i].fd);
+                table[i].kind = NONE;
+    trim_table();
     return r;
 }
 
@@ -730,7 +743,8 @@ void closefrom(int lowfd)
     real(lowfd);
     for (int i = 0; i < table_end; i++)
         if (table[i].kind != NONE && table[i].fd >= lowfd)
-            untrack(table[i].fd);
+            table[i].kind = NONE;
+    trim_table();
 }
 
 int ioctl(int fd, unsigned long request, ...)

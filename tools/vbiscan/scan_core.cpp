@@ -705,7 +705,6 @@ void scan_block(Scan *s, const uint8_t *block)
 
 void scan_end(Scan *s, const uint8_t *buffer, size_t trailing)
 {
-    s->ended = true;
     s->trailing_bytes = trailing;
     if (s->counter.blocks == 0)
         return;

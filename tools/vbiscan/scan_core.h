@@ -240,7 +240,6 @@ struct Scan {
     SignalAccum signal;
     ProgramRun programs[PROGRAMS];
     uint64_t trailing_bytes = 0;
-    bool ended = false;            // the stream ended (not stopped by a block limit)
     // For the pictures.
     Waterfall waterfall;
     EyeAccum eye;
