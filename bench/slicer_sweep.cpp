@@ -1,11 +1,12 @@
-// How far each of the three caption slicers can be trusted: every setting
-// of the grid below renders the same sequence of random caption pairs
-// (printable and control pairs, odd parity) into line-21 lines with the
-// signal generator, and hands each line to all three slicers:
+// How far each of the caption slicers can be trusted: every setting of the
+// grid below renders the same sequence of random caption pairs (printable
+// and control pairs, odd parity) into line-21 lines with the signal
+// generator, and hands each line to all four slicers:
 //
 //   `AveragingSlicer` (captext)        on the raw line,
 //   `LevelSlicer` (capscope)           on a copy smoothed as capscope does,
-//   `RunInSlicer` (capscope-runin)     on the raw line.
+//   `RunInSlicer` (capscope-runin)     on the raw line,
+//   `IntegratingSlicer` (the tools')   on the raw line.
 //
 // For every setting and slicer it counts the pairs decoded correctly, the
 // lines refused (word 0) and the pairs decoded wrongly (a word other than
@@ -19,6 +20,7 @@
 #include <cstring>
 
 #include "averaging_slicer.h"
+#include "integrating_slicer.h"
 #include "level_slicer.h"
 #include "marks.h"
 #include "runin_slicer.h"
@@ -27,12 +29,14 @@
 
 enum {
     SWEEP_MAX_PAIRS = 100000,
-    SWEEP_SLICERS = 3,
-    SWEEP_NOISE_STEPS = 9,   // 0, 10, ... 80 (of 256 levels)
-    SWEEP_NOISE_STEP = 10,
+    SWEEP_SLICERS = 4,
 };
 
-static const char *const slicer_names[SWEEP_SLICERS] = {"averaging", "level", "run-in"};
+static const char *const slicer_names[SWEEP_SLICERS] = {"averaging", "level", "run-in", "integrating"};
+
+// Noise standard deviations (of 256 levels): finer where the slicers part.
+static const int noise_steps[] = {0, 10, 15, 20, 25, 30, 35, 40, 50, 60, 70, 80};
+enum { SWEEP_NOISE_STEPS = sizeof noise_steps / sizeof noise_steps[0] };
 
 // The grid: each variant of the signal is swept over the whole noise range.
 // Offsets move the whole line (run-in, start bit and data) against the
@@ -46,6 +50,8 @@ static const Variant variants[] = {
     {130, -20},
     {130, 10},
     {130, 20},
+    {130, -60},
+    {130, 60},
     {100, 0},
     {200, 0},
     {200, 20},   // a crest high enough for capscope's slicer to find it, late
@@ -108,6 +114,7 @@ static void sweep_setting(Tally t[SWEEP_SLICERS], const GenSignal *signal, size_
         tally(&t[1], pairs[p], LevelSlicer(smoothed, &scratch_marks));
         marks_clear(&scratch_marks);
         tally(&t[2], pairs[p], RunInSlicer(line, &scratch_marks));
+        tally(&t[3], pairs[p], IntegratingSlicer(line, nullptr));
     }
 }
 
@@ -127,7 +134,7 @@ static void print_table(FILE *f, size_t npairs)
     fprintf(f, "\n");
     for (int v = 0; v < SWEEP_VARIANTS; v++)
         for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
-            fprintf(f, "| %.0f | %+.0f | %d |", variants[v].data, variants[v].offset, n * SWEEP_NOISE_STEP);
+            fprintf(f, "| %.0f | %+.0f | %d |", variants[v].data, variants[v].offset, noise_steps[n]);
             for (int s = 0; s < SWEEP_SLICERS; s++) {
                 const Tally *t = &tallies[v][n][s];
                 fprintf(f, " %.1f | %.1f | %.1f |", share(t->correct, npairs), share(t->refused, npairs),
@@ -149,7 +156,7 @@ static void print_data(FILE *f, size_t npairs)
         if (v > 0)
             fprintf(f, "\n\n");
         for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
-            fprintf(f, "%.0f %.0f %d", variants[v].data, variants[v].offset, n * SWEEP_NOISE_STEP);
+            fprintf(f, "%.0f %.0f %d", variants[v].data, variants[v].offset, noise_steps[n]);
             for (int s = 0; s < SWEEP_SLICERS; s++) {
                 const Tally *t = &tallies[v][n][s];
                 fprintf(f, " %.2f %.2f %.2f", share(t->correct, npairs), share(t->refused, npairs),
@@ -198,7 +205,7 @@ int main(int argc, char **argv)
             GenSignal signal = defaults.signal;
             signal.data = variants[v].data;
             signal.offset = variants[v].offset;
-            signal.noise = n * SWEEP_NOISE_STEP;
+            signal.noise = noise_steps[n];
             // The same noise sequence at every setting, only scaled: the
             // settings differ by the signal alone.
             sweep_setting(tallies[v][n], &signal, (size_t)npairs, (uint32_t)seed);
