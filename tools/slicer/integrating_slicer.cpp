@@ -102,7 +102,7 @@ ClockSums clock_sums(const uint8_t *s, int from, int to)
 {
     int32_t sum = 0, sc = 0, ss = 0;
     for (int i = from; i < to; i++) {
-        int32_t v = s[i];
+        int16_t v = s[i];
         sum += v;
         sc += v * clock.c[i];
         ss += v * clock.s[i];
@@ -321,7 +321,9 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     for (int byte = 0; byte < 2; byte++) {
         double e1 = 0, e2 = 0;
         for (int b = 0; b < 8; b++) {
-            double e = std::exp(-gain * std::fabs(level[1 + byte * 8 + b] - mid));
+            // Beyond 40 the bit's share is nothing against the limit.
+            double l = gain * std::fabs(level[1 + byte * 8 + b] - mid);
+            double e = l > 40 ? 0 : std::exp(-l);
             e1 += e;
             e2 += e * e;
         }
@@ -332,7 +334,8 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // not trusted either way.
     double stray = 0;
     for (int b = 0; b < 17; b++)
-        stray = std::fmax(stray, std::fabs(std::fabs(level[b] - mid) - half));
+        if (std::fabs(std::fabs(level[b] - mid) - half) > stray)
+            stray = std::fabs(std::fabs(level[b] - mid) - half);
     if (doubt > WEAK_LIMIT || stray > STRAY_LIMIT * sigma) {
         refuse(r, INTEGRATING_WEAK);
         return 0;
