@@ -26,11 +26,10 @@
 
 enum {
     SWEEP_MAX_PAIRS = 100000,
-    SWEEP_SLICERS = CAPTION_PROGRAMS + 1,
+    SWEEP_SLICERS = CAPTION_PROGRAMS + 1,   // the three programs', then the integrating slicer
 };
 
-// Column headings: the programs' slicers in the order of CaptionPrograms,
-// then the integrating slicer.
+// Column headings: the programs' slicers in the order of CaptionPrograms, then the fourth.
 static const char *const slicer_names[SWEEP_SLICERS] = {"averaging", "level", "run-in", "integrating"};
 
 // Noise standard deviations (of 256 levels): finer where the slicers part.
