@@ -3,6 +3,7 @@
 // and strings; main does the reading and writing.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "scan_core.h"
 
@@ -26,5 +27,17 @@ std::string parse_args(int argc, char **argv, CliArgs *a);
 // How a capture is named in messages and reports.
 std::string capture_name(const CliArgs &a);
 
-std::string text_report(const Scan &s, const std::string &source);
+// all: every caption line of every program, not the first few.
+std::string text_report(const Scan &s, const std::string &source, bool all = false);
+// One line: JSON Lines when several captures are reported.
 std::string json_report(const Scan &s, const std::string &source);
+
+// Whether some line carries a run-in or a pair the programs' slicers read.
+bool looks_like_capture(const Scan &s);
+// "clean", "noisy", "weak", "mistimed", or "none" without a run-in; the
+// figure that says so goes to *figure.
+const char *signal_quality(const SignalFigures &f, double *figure);
+// One line: captions, the signal's quality, the frame faults.
+std::string scan_summary(const Scan &s);
+// Where decoders refuse blocks, the likely causes in words.
+std::vector<std::string> scan_diagnosis(const Scan &s);
