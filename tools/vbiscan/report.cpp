@@ -180,8 +180,10 @@ static std::string wrap(const std::string &head, const std::string &text, size_t
         out += w;
         col += w.size();
     };
-    for (char ch : text) {
-        if (ch == ' ') {
+    for (size_t i = 0; i < text.size(); i++) {
+        char ch = text[i];
+        // "99 %" stays on one line.
+        if (ch == ' ' && !(i + 1 < text.size() && text[i + 1] == '%')) {
             if (!word.empty())
                 put(word);
             word.clear();
@@ -246,6 +248,12 @@ const char *signal_quality(const SignalFigures &f, double *figure)
         *figure = f.eye_opening_p99;
         return "noisy";
     }
+    // Noise peaks (three standard deviations) past the smallest step the
+    // programs' crest searches react to move their timing and thresholds.
+    if (3 * f.noise_sigma > CAPTION_CREST_RISE) {
+        *figure = f.noise_sigma;
+        return "noisy";
+    }
     *figure = f.eye_valid ? f.eye_opening_p99 : f.swing;
     return "clean";
 }
@@ -273,6 +281,8 @@ std::string scan_summary(const Scan &s)
             r += fmt("weak (swing %.0f)", fig);
         else if (strcmp(q, "mistimed") == 0)
             r += fmt("mistimed (first crest %.1f, nominal %.1f)", fig, NOMINAL_FIRST_CREST);
+        else if (strcmp(q, "noisy") == 0 && f.eye_valid)
+            r += fmt("noisy (noise σ %.1f, eye %.2f at 99 %%)", f.noise_sigma, f.eye_opening_p99);
         else if (f.eye_valid)
             r += fmt("%s (eye %.2f at 99 %%)", q, fig);
         else
@@ -366,6 +376,18 @@ std::vector<std::string> scan_diagnosis(const Scan &s)
         else
             out.push_back(fmt("the eye at the bit centres is %.2f at 99 %%", f.eye_opening_p99));
     }
+    // The programs' crest searches follow single samples: noise peaks
+    // (three standard deviations) move them once they pass the step the
+    // search reacts to.
+    for (int d : {PROG_CAPTEXT, PROG_CAPSCOPE})
+        if (refuses(d) && 3 * f.noise_sigma > CAPTION_CREST_RISE)
+            out.push_back(fmt("noise σ %.1f moves the first crest and the threshold %s's slicer takes from single "
+                              "samples (a rise of %d, a fall of %d)",
+                              f.noise_sigma, DecoderNames[d], CAPTION_CREST_RISE, CAPTION_CREST_FALL));
+    if (refuses(PROG_RUNIN) && 3 * f.noise_sigma > f.swing - RUNIN_HYSTERESIS && f.swing >= RUNIN_HYSTERESIS)
+        out.push_back(fmt("noise σ %.1f upsets the run-in cycles %s's slicer follows sample by sample (swing "
+                          "%.0f, hysteresis %d)",
+                          f.noise_sigma, DecoderNames[PROG_RUNIN], f.swing, RUNIN_HYSTERESIS));
     if (refuses(INTEGRATING)) {
         const IntegratingRun &ig = s.integrating;
         int most = INTEGRATING_NO_RUNIN;
