@@ -42,7 +42,17 @@ Image render_waterfall(const Scan &s);
 Image render_eye(const Scan &s);
 Image render_lines(const Scan &s);
 
-// Writes DIR/waterfall.png, DIR/eye.png and DIR/lines.png (DIR made when
-// missing), all or none; the paths written go to *written.  Returns "" or
-// the message for the user.
-std::string write_pictures(const Scan &s, const std::string &dir, std::vector<std::string> *written);
+// The three pictures of a scan on their way into DIR: written to
+// temporary files first, given their names DIR/waterfall.png, DIR/eye.png
+// and DIR/lines.png only when the report is out too.
+struct PictureFiles {
+    std::string temps[3], finals[3];
+    int count = 0;  // temporary files made
+};
+// Makes DIR when missing and writes the three temporary files; returns ""
+// or the message for the user (nothing left behind then).
+std::string pictures_prepare(const Scan &s, const std::string &dir, PictureFiles *files);
+// Gives the temporary files their names; "" or the message.
+std::string pictures_commit(PictureFiles *files);
+// Removes the temporary files; the pictures already in DIR stay.
+void pictures_discard(PictureFiles *files);
