@@ -28,11 +28,14 @@ struct Image {
 // its top left corner at (x, y); returns the x after it.
 int draw_text(Image *img, int x, int y, const std::string &text, Rgb c, int scale = 1);
 
-// Layout of the waterfall: the status columns, then the samples.
+// Layout of the waterfall: the time axis, the status columns, then the
+// samples.
 enum {
+    WF_AXIS = 54,                      // the time axis: seconds and block numbers
     WF_COLUMN = 12,                    // width of a status column
     WF_COLUMN_STEP = 15,               // column plus gap
-    WF_SAMPLES_X = 4 * WF_COLUMN_STEP + 6,
+    WF_COLUMNS_X = WF_AXIS + 2,
+    WF_SAMPLES_X = WF_COLUMNS_X + 4 * WF_COLUMN_STEP + 4,
     WF_HEADER = 40,                    // title and sample scale above the rows
 };
 extern const Rgb ColourDecoded, ColourRefused, ColourMixed, ColourIdle, ColourGap, ColourRepeat,

@@ -80,8 +80,10 @@ static std::string wrap(const std::string &head, const std::string &text, size_t
     };
     for (size_t i = 0; i < text.size(); i++) {
         char ch = text[i];
-        // "99 %" stays on one line.
-        if (ch == ' ' && !(i + 1 < text.size() && text[i + 1] == '%')) {
+        // "99 %" and "5.67 s)" stay on one line.
+        bool keep = i + 1 < text.size() &&
+                    (text[i + 1] == '%' || (text[i + 1] == 's' && (i + 2 == text.size() || text[i + 2] == ')')));
+        if (ch == ' ' && !keep) {
             if (!word.empty())
                 put(word);
             word.clear();
@@ -114,7 +116,27 @@ static const RefusalRuns &decoder_refusals(const Scan &s, int d)
     return d == INTEGRATING ? s.integrating.refusals : s.programs[d].refusals;
 }
 
-enum { TEXT_LINES_SHOWN = 8 };
+enum { TEXT_LINES_SHOWN = 8, CAPTION_FOLD = 74 };
+
+// A caption line as the program wrote it, indented, folded every
+// CAPTION_FOLD bytes (never inside a UTF-8 sequence) with the rest on
+// lines marked "+", so that the report stays within 80 columns and the
+// pieces put together give the line exactly.
+std::string fold_caption_line(const std::string &text)
+{
+    std::string out = "    ";
+    size_t col = 0;
+    for (size_t i = 0; i < text.size(); i++) {
+        unsigned char ch = (unsigned char)text[i];
+        if (col >= CAPTION_FOLD && (ch & 0xC0) != 0x80) {
+            out += "\n  + ";
+            col = 0;
+        }
+        out += text[i];
+        col += (ch & 0xC0) != 0x80;
+    }
+    return out + "\n";
+}
 
 // --- summary and diagnosis -----------------------------------------------------
 
@@ -197,8 +219,11 @@ std::string scan_summary(const Scan &s)
                 kinds += fmt("%s%llu %s%s", kinds.empty() ? "" : ", ", (unsigned long long)k.first, k.second,
                              k.first > 1 && strcmp(k.second, "backward") != 0 ? "s" : "");
         const CounterFault &f0 = s.faults.front();
-        r += "; frame faults: " + kinds + ", the first a " + counter_event_name(f0.kind) + " at " +
-             at_block(f0.block);
+        if (s.fault_count == 1)
+            r += std::string("; frame fault: one ") + counter_event_name(f0.kind) + " at " + at_block(f0.block);
+        else
+            r += "; frame faults: " + kinds + ", the first a " + counter_event_name(f0.kind) + " at " +
+                 at_block(f0.block);
     }
     return r;
 }
@@ -361,13 +386,15 @@ std::string text_report(const Scan &s, const std::string &source, bool all)
         for (size_t i = 0; i < longest.size() && i < RUNS_SHOWN; i++) {
             const RefusalRun &run = longest[i];
             std::string head = i ? "" : fmt("  %s refuses", DecoderNames[d]);
-            r += wrap(head, fmt("%llu from %s to %llu (%.2f s), %s", (unsigned long long)run.count,
-                                at_block(run.first_block).c_str(), (unsigned long long)run.last_block,
-                                block_time(run.last_block), run.cause),
-                      28);
+            std::string what = run.count == 1
+                                   ? fmt("1 at %s", at_block(run.first_block).c_str())
+                                   : fmt("%llu from %s to %llu (%.2f s)", (unsigned long long)run.count,
+                                         at_block(run.first_block).c_str(), (unsigned long long)run.last_block,
+                                         block_time(run.last_block));
+            r += wrap(head, what + ", " + run.cause, 28);
         }
         if (rr.total > RUNS_SHOWN)
-            r += fmt("%28sand %llu shorter runs\n", "", (unsigned long long)(rr.total - RUNS_SHOWN));
+            r += fmt("%28sand %llu more runs\n", "", (unsigned long long)(rr.total - RUNS_SHOWN));
     }
     if (s.integrating.refused) {
         std::string causes;
@@ -395,7 +422,7 @@ std::string text_report(const Scan &s, const std::string &source, bool all)
         r += fmt("  %s prints%s:\n", name, note.c_str());
         size_t shown = all ? texts[p].size() : std::min(texts[p].size(), (size_t)TEXT_LINES_SHOWN);
         for (size_t i = 0; i < shown; i++)
-            r += "    " + texts[p][i] + "\n";
+            r += fold_caption_line(texts[p][i]);
         if (shown < texts[p].size())
             r += fmt("    ... %zu more lines (--all shows them)\n", texts[p].size() - shown);
     }

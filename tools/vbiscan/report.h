@@ -12,6 +12,10 @@ std::string text_report(const Scan &s, const std::string &source, bool all = fal
 // One line: JSON Lines when several captures are reported.
 std::string json_report(const Scan &s, const std::string &source);
 
+// A caption line for the text report: indented 4, folded to fit 80
+// columns, continuations marked "  + ".
+std::string fold_caption_line(const std::string &text);
+
 // Whether some line carries a run-in or a pair the programs' slicers read.
 bool looks_like_capture(const Scan &s);
 // "clean", "noisy", "weak", "mistimed", or "none" without a run-in; the
