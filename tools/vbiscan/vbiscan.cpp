@@ -30,15 +30,18 @@ static void on_stop(int sig)
     stop_signal = sig;
 }
 
-// No SA_RESTART: a read waiting on the device returns at once.
-static void catch_stop(bool on)
+// No SA_RESTART: a read waiting on the device returns at once.  A signal
+// the shell told vbiscan to ignore (a job started with & or nohup) stays
+// ignored.
+static void catch_stop()
 {
-    struct sigaction sa;
+    struct sigaction sa, old;
     memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on ? on_stop : SIG_DFL;
+    sa.sa_handler = on_stop;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    for (int sig : {SIGINT, SIGTERM})
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            sigaction(sig, &sa, nullptr);
 }
 
 static void complain(const std::string &what, const std::string &why)
@@ -227,7 +230,7 @@ int main(int argc, char **argv)
     if (args.captures.empty())
         args.captures.push_back("-");
 
-    catch_stop(true);
+    catch_stop();
     int status = 0;
     for (const std::string &path : args.captures) {
         bool stdout_failed = false;
