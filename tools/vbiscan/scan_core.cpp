@@ -95,9 +95,11 @@ Cycle fit_cut_cycle(const uint8_t *line, double p)
     cy.lo = 0;
     cy.hi = (int)ceil(p + CAPTION_BIT / 2);
     const ClockTables &t = clock_tables;
+    // cos(w(i - p)) = cos(wi) cos(wp) + sin(wi) sin(wp), from the tables.
+    const double cp = cos(OMEGA * p), sp = sin(OMEGA * p);
     double n = cy.hi, su = 0, suu = 0, svu = 0, sq = 0;
     for (int i = 0; i < cy.hi; i++) {
-        double v = line[i], u = cos(OMEGA * (i - p));
+        double v = line[i], u = t.c[i] * cp + t.s[i] * sp;
         cy.sum += v;
         sq += v * v;
         cy.sc += v * t.c[i];
