@@ -409,21 +409,28 @@ const char *line_verdict(const LineAccum &a)
     return "blank";
 }
 
-CaptionWord runin_reading(const uint8_t *line, const RunIn &r)
+bool bit_window_sums(const uint8_t *line, const RunIn &r, uint32_t sums[DATA_BITS])
+{
+    for (int k = 0; k < DATA_BITS; k++) {
+        int w0 = (int)lround(bit_centre(r, k) - CAPTION_BIT_WINDOW / 2.0);
+        if (w0 < 0 || w0 + CAPTION_BIT_WINDOW > VBI_LINE_SIZE)
+            return false;
+        uint32_t sum = 0;
+        for (int i = 0; i < CAPTION_BIT_WINDOW; i++)
+            sum += line[w0 + i];
+        sums[k] = sum;
+    }
+    return true;
+}
+
+CaptionWord runin_reading(const uint32_t sums[DATA_BITS], const RunIn &r)
 {
     // The run-in swings about the level that parts ones from zeros.
     const double threshold = r.level - r.amplitude;
     uint32_t bits = 0;
-    for (int k = 0; k < DATA_BITS; k++) {
-        int w0 = (int)lround(bit_centre(r, k) - CAPTION_BIT_WINDOW / 2.0);
-        if (w0 < 0 || w0 + CAPTION_BIT_WINDOW > VBI_LINE_SIZE)
-            return 0;
-        uint32_t sum = 0;
-        for (int i = 0; i < CAPTION_BIT_WINDOW; i++)
-            sum += line[w0 + i];
-        if (sum > threshold * CAPTION_BIT_WINDOW)
+    for (int k = 0; k < DATA_BITS; k++)
+        if (sums[k] > threshold * CAPTION_BIT_WINDOW)
             bits |= 1u << k;
-    }
     return caption_parity_ok(bits) ? (CaptionWord)bits : 0;
 }
 
@@ -468,7 +475,7 @@ void level_sums_figures(const LevelSums &l, double *runin, double *blanking, dou
     }
 }
 
-void signal_add(SignalAccum *a, const uint8_t *line, const RunIn &r, CaptionWord word)
+void signal_add(SignalAccum *a, const uint8_t *line, const RunIn &r, CaptionWord word, const uint32_t *sums)
 {
     level_sums_add(&a->levels, line, r);
     a->crest_sum += r.first_crest;
@@ -477,8 +484,7 @@ void signal_add(SignalAccum *a, const uint8_t *line, const RunIn &r, CaptionWord
         return;
     a->eye_blocks++;
     for (int k = 0; k < DATA_BITS; k++) {
-        double c = bit_centre(r, k);
-        double v = line_level_at(line, c);
+        double v = line_level_at(line, bit_centre(r, k));
         bool one = word >> k & 1;
         if (one)
             a->lowest_one = v < a->lowest_one ? v : a->lowest_one;
@@ -487,13 +493,9 @@ void signal_add(SignalAccum *a, const uint8_t *line, const RunIn &r, CaptionWord
         // The slicers judge a bit on a window of samples about its centre,
         // which averages much of the noise away: the percentile figure
         // looks at the bits as they do.
-        int w0 = (int)lround(c - CAPTION_BIT_WINDOW / 2.0);
-        if (w0 < 0 || w0 + CAPTION_BIT_WINDOW > VBI_LINE_SIZE)
+        if (!sums)
             continue;
-        uint32_t sum = 0;
-        for (int i = 0; i < CAPTION_BIT_WINDOW; i++)
-            sum += line[w0 + i];
-        int bin = (int)(sum * EYE_BIN_STEPS / CAPTION_BIT_WINDOW);
+        int bin = (int)(sums[k] * EYE_BIN_STEPS / CAPTION_BIT_WINDOW);
         (one ? a->ones : a->zeros)[bin < EYE_BINS ? bin : EYE_BINS - 1]++;
     }
 }
@@ -905,7 +907,9 @@ void scan_block(Scan *s, const uint8_t *block)
             // A slicer reads the line when its pair is the one the run-in's
             // timing puts there: a slicer that times the line wrongly can
             // still find a pair whose parity holds.
-            CaptionWord expected = runin_reading(line, r);
+            uint32_t sums[DATA_BITS];
+            bool inside = bit_window_sums(line, r, sums);
+            CaptionWord expected = inside ? runin_reading(sums, r) : 0;
             if (k == n) {
                 for (int p = 0; p < PROGRAMS; p++)
                     decoded |= expected && words[p] == expected;
@@ -913,7 +917,7 @@ void scan_block(Scan *s, const uint8_t *block)
                 CaptionWord word = iword;
                 for (int p = 0; p < PROGRAMS && !word; p++)
                     word = words[p];
-                signal_add(&s->signal, line, r, word);
+                signal_add(&s->signal, line, r, word, inside ? sums : nullptr);
                 level_sums_add(&sec.levels, line, r);
                 if (s->opt.pictures && word)
                     eye_add(&s->eye, line, r);

@@ -132,10 +132,14 @@ void line_accum_add(LineAccum *a, const LineLevels &lv, int samples, bool runin,
 // varies on the line, or the slicers read it now and then) or "blank".
 const char *line_verdict(const LineAccum &a);
 
-// The pair on the line as the run-in times it: each bit's mean over the
-// slicers' window about its centre against the run-in's middle level; 0
-// when the parity fails or a bit lies outside the line.
-CaptionWord runin_reading(const uint8_t *line, const RunIn &r);
+// Each data bit's sum over the slicers' window of CAPTION_BIT_WINDOW
+// samples about its centre, as this run-in times the bits; false when a
+// window falls outside the line.
+bool bit_window_sums(const uint8_t *line, const RunIn &r, uint32_t sums[DATA_BITS]);
+
+// The pair on the line as the run-in times it: each bit's window against
+// the run-in's middle level; 0 when the parity fails.
+CaptionWord runin_reading(const uint32_t sums[DATA_BITS], const RunIn &r);
 
 // Whether one of the three programs' slicers reads `expected` on this line
 // (each on its own copy of the line); false when expected is 0.
@@ -170,7 +174,9 @@ struct SignalAccum {
 // A block whose line shows a run-in; word is a pair a slicer took from it
 // (0: none), whose bits tell the eye which level each bit centre should
 // have.
-void signal_add(SignalAccum *a, const uint8_t *line, const RunIn &r, CaptionWord word);
+// sums: the bits' window sums (bit_window_sums), or null when a window
+// falls outside the line.
+void signal_add(SignalAccum *a, const uint8_t *line, const RunIn &r, CaptionWord word, const uint32_t *sums);
 
 struct SignalFigures {
     bool valid = false;          // some block showed a run-in
