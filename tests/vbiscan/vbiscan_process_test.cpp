@@ -322,11 +322,16 @@ TEST(VbiscanLive, InterruptReportsWhatWasRead)
     // A paced replay (30 blocks a second), SIGINT after 2 s; env gives the
     // signal back its default, which the shell ignores in a job it starts
     // with &.
+    // The stand-in's settings go to vbiscan alone, as env's arguments: the
+    // shell and sleep may be of another word size than the library.
+    std::vector<std::string> argv = {"/bin/sh", "-c", "", "sh"};
+    for (const std::string &e : on_device(cap, {"STANDIN_VBI_PACE=29.97"}).env)
+        argv.push_back(e);
+    argv.push_back(bin_path("vbiscan"));
     for (const char *sig : {"INT", "TERM"}) {
-        std::string script = std::string("env --default-signal=INT \"$0\" --json /dev/vbi0 & p=$!; sleep 2; kill -") +
-                             sig + " $p; wait $p";
-        ProcessResult r = run_process({"/bin/sh", "-c", script, bin_path("vbiscan")},
-                                      on_device(cap, {"STANDIN_VBI_PACE=29.97"}));
+        argv[2] = std::string("env --default-signal=INT \"$@\" --json /dev/vbi0 & p=$!; sleep 2; kill -") + sig +
+                  " $p; wait $p";
+        ProcessResult r = run_process(argv);
         ASSERT_EQ(r.status, 0) << sig << r.err;
         EXPECT_EQ(r.err, "");  // standard error is no terminal: no progress line
         Json j = Json::parse(r.out);
