@@ -181,7 +181,9 @@ const char *signal_quality(const SignalFigures &f, double *figure)
 std::string scan_summary(const Scan &s)
 {
     std::string r;
-    if (!looks_like_capture(s)) {
+    if (s.counter.blocks == 0) {
+        r = "no whole block read";
+    } else if (!looks_like_capture(s)) {
         r = "does not look like a capture of the VBI device: no line carries a caption signal or a run-in";
     } else {
         const LineAccum &studied = s.lines[s.opt.line];
