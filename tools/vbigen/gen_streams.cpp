@@ -445,8 +445,8 @@ void gen_render_fields_block(uint8_t *block, L21Pair field1, L21Pair field2, int
                              GenNoise *noise)
 {
     memset(block, (int)lround(o->signal.blank), VBI_BLOCK_SIZE);
-    gen_render_signal(block + GEN_FIELD1_LINE * VBI_LINE_SIZE, l21_word(field1), &o->signal, noise);
-    gen_render_signal(block + GEN_FIELD2_LINE * VBI_LINE_SIZE, l21_word(field2), &o->signal, noise);
+    gen_render_signal(block + VBI_CAPTION_LINE * VBI_LINE_SIZE, l21_word(field1), &o->signal, noise);
+    gen_render_signal(block + VBI_CAPTION_LINE_F2 * VBI_LINE_SIZE, l21_word(field2), &o->signal, noise);
     vbi_set_frame_counter(block, gen_counter(o, frame));
 }
 

@@ -14,8 +14,6 @@
 #include "vbigen_core.h"
 
 enum {
-    GEN_FIELD1_LINE = 11,   // line index of line 21, field 1
-    GEN_FIELD2_LINE = 27,   // line index of line 284, field 2
     GEN_SCC_MARGIN = 30,    // null frames before the first and after the last SCC pair
     GEN_XDS_PERIOD = 60,    // frames from one round of XDS packets to the next (about 2 s)
     GEN_ROW_COLUMNS = 32,   // columns of a caption row

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gen_streams.h"
 #include "vbi.h"
 
 void gen_default_options(GenOptions *o)
@@ -455,7 +456,7 @@ static const char *parse_option(GenArgs *a, const char *opt, const char *v, bool
     } else if (strcmp(opt, "--seed") == 0) {
         return parse_int(a, opt, v, 0, U32, &o->seed);
     } else {
-        *known = false;
+        return gen_stream_option(&a->stream, opt, v, a->error, sizeof a->error, known);
     }
     return nullptr;
 }
@@ -492,5 +493,5 @@ const char *gen_parse_args(int argc, char **argv, GenArgs *a)
         i++;
     }
     a->first_file = i < argc ? i : 0;
-    return nullptr;
+    return gen_stream_check(a, a->error, sizeof a->error);
 }
