@@ -207,7 +207,7 @@ TEST(VbigenStreams, TextAndOptionsRefusedClearly)
         {{"--mode", "text", "-t", "x", "-t", "a`b"}, 1,
          "-t:1: character '`' (U+0060) is not in the line-21 character sets"},
         {{"--mode", "pop-up"}, 2, "--mode: 'pop-up' is not a mode (plain, pop-on, roll-up, paint-on, text)"},
-        {{"--mode", "roll-up", "--rows", "5"}, 2, "--rows: '5' is not 2, 3 or 4"},
+        {{"--mode", "roll-up", "--rows", "5"}, 2, "--rows: '5' is out of range (2 to 4)"},
         {{"--mode", "pop-on", "--rows", "2"}, 2, "--rows: only --mode roll-up has rows"},
         {{"--mode", "pop-on", "--channel", "T1"}, 2,
          "--channel: T1-T4 are text services; use them with --mode text"},

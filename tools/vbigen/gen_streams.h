@@ -148,8 +148,7 @@ int64_t gen_stream_fields(const GenOptions *o, const GenFields *fields, GenPut p
 // ---------------------------------------------------------------------------
 // The command line's part
 
-// Reads the value of a stream option: --scc, --scc2, --mode, --rows,
-// --channel, --xds-program-name, --xds-network, --xds-call-letters,
+// Reads the value of a stream option: --scc, --scc2, --mode, --channel, --xds-program-name, --xds-network, --xds-call-letters,
 // --xds-time.  Returns null when it is good, else a message naming the
 // option and the value (written to error).  *known becomes false for any
 // other option name.
