@@ -555,6 +555,8 @@ const char *gen_stream_check(const GenArgs *a, char *error, size_t size)
         why = "--scc: the captions come from the SCC files; give no text with them";
     else if (scc && (s->mode != GEN_MODE_PLAIN || s->service_set))
         why = "--scc: the SCC files carry their own modes and channels; give no --mode or --channel with them";
+    else if (s->scc[0] && s->scc[1] && strcmp(s->scc[0], "-") == 0 && strcmp(s->scc[1], "-") == 0)
+        why = "--scc2: standard input is read once, for --scc";
     else if (scc && o->lead != d.lead)
         why = "--lead: an SCC capture starts 30 frames before the first time code";
     else if (s->rows && s->mode != GEN_MODE_ROLL_UP)
@@ -599,12 +601,17 @@ void gen_text_lines(const char *text, size_t len, const std::string &source, std
     }
 }
 
-static bool load_scc(const char *name, const std::string &text, std::vector<L21SccLine> *lines, std::string *error)
+const char *gen_scc_name(const char *path)
+{
+    return strcmp(path, "-") == 0 ? "standard input" : path;
+}
+
+static bool load_scc(const char *path, const std::string &text, std::vector<L21SccLine> *lines, std::string *error)
 {
     L21SccError e;
     if (l21_scc_read(text.data(), text.size(), lines, &e))
         return true;
-    *error = std::string(name) + ":" + std::to_string(e.line) + ": " + e.message;
+    *error = std::string(gen_scc_name(path)) + ":" + std::to_string(e.line) + ": " + e.message;
     return false;
 }
 
@@ -621,7 +628,7 @@ bool gen_build_fields(const GenArgs *a, const std::string scc[2], const std::vec
             if (s->scc[i] && !load_scc(s->scc[i], scc[i], &lines[i], error))
                 return false;
         if (lines[0].empty() && lines[1].empty()) {
-            *error = std::string(s->scc[0] ? s->scc[0] : s->scc[1]) + ": no caption lines after the header";
+            *error = std::string(gen_scc_name(s->scc[0] ? s->scc[0] : s->scc[1])) + ": no caption lines after the header";
             return false;
         }
         GenSccPlan plan;
@@ -629,7 +636,7 @@ bool gen_build_fields(const GenArgs *a, const std::string scc[2], const std::vec
         for (const GenSccDelay &d : plan.delays) {
             char msg[160];
             snprintf(msg, sizeof msg, "%s:%d: the line before is still being sent; this one goes out %lld frame%s late",
-                     s->scc[d.field - 1], d.line_number, (long long)d.frames, d.frames == 1 ? "" : "s");
+                     gen_scc_name(s->scc[d.field - 1]), d.line_number, (long long)d.frames, d.frames == 1 ? "" : "s");
             warnings->push_back(msg);
         }
         *fields = std::move(plan.fields);

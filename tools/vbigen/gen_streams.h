@@ -165,6 +165,9 @@ bool gen_two_fields(const GenStreamArgs *s);
 // --copies) in a two-field stream.
 const char *gen_stream_check(const GenArgs *a, char *error, size_t size);
 
+// How messages name an SCC file given as path: "standard input" for -.
+const char *gen_scc_name(const char *path);
+
 // The lines of a text, numbered from 1, for messages that name them.
 void gen_text_lines(const char *text, size_t len, const std::string &source, std::vector<GenTextLine> *lines);
 
