@@ -213,7 +213,8 @@ TEST(VbigenStreams, TextAndOptionsRefusedClearly)
          "--scc: the captions come from the SCC files; give no text with them"},
         {{"--mode", "pop-on", "--hold", "2"}, 2,
          "--hold: applies to the plain stream alone (no --mode, --scc or --xds-* options)"},
-        {{"--xds-call-letters", "WXY"}, 2, "--xds-call-letters: 'WXY' is not 4 characters (or 6 with a channel number)"},
+        {{"--xds-call-letters", "WXY"}, 2,
+         "--xds-call-letters: 'WXY' is not 4 characters (or 6 with a channel number)"},
         {{"--xds-time", "2026-02-30T10:00Z"}, 2,
          "--xds-time: '2026-02-30T10:00Z' is not a time YYYY-MM-DDTHH:MMZ from 1990 to 2053"},
     };

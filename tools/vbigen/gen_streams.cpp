@@ -243,8 +243,10 @@ bool gen_caption_pairs(const std::vector<GenTextLine> &lines, const GenCaptionSt
     std::vector<Caption> rows;      // roll-up and text: one row each
     for (const std::vector<L21CharCode> &c : cells) {
         std::vector<GenRowRange> r = gen_wrap(c);
-        for (size_t k = 0; k < r.size(); k += 2)
-            captions.push_back(Caption{&c, std::vector<GenRowRange>(r.begin() + k, r.begin() + (k + 2 < r.size() ? k + 2 : r.size()))});
+        for (size_t k = 0; k < r.size(); k += 2) {
+            size_t end = k + 2 < r.size() ? k + 2 : r.size();
+            captions.push_back(Caption{&c, std::vector<GenRowRange>(r.begin() + k, r.begin() + end)});
+        }
         for (const GenRowRange &one : r)
             rows.push_back(Caption{&c, {one}});
     }
@@ -504,10 +506,8 @@ static const char *xds_text(const char *opt, const char *v, size_t min, size_t m
     return nullptr;
 }
 
-const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *v, char *error, size_t size,
-                              bool *known)
+const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *v, char *error, size_t size)
 {
-    *known = true;
     if (strcmp(opt, "--scc") == 0 || strcmp(opt, "--scc2") == 0) {
         s->scc[opt[5] == '2'] = v;
     } else if (strcmp(opt, "--mode") == 0) {
@@ -527,8 +527,6 @@ const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *v, 
         if (!gen_xds_time_parse(v, &s->time))
             return say(error, size, opt, v, "is not a time YYYY-MM-DDTHH:MMZ from 1990 to 2053");
         s->time_set = true;
-    } else {
-        *known = false;
     }
     return nullptr;
 }
@@ -628,7 +626,8 @@ bool gen_build_fields(const GenArgs *a, const std::string scc[2], const std::vec
             if (s->scc[i] && !load_scc(s->scc[i], scc[i], &lines[i], error))
                 return false;
         if (lines[0].empty() && lines[1].empty()) {
-            *error = std::string(gen_scc_name(s->scc[0] ? s->scc[0] : s->scc[1])) + ": no caption lines after the header";
+            const char *path = s->scc[0] ? s->scc[0] : s->scc[1];
+            *error = std::string(gen_scc_name(path)) + ": no caption lines after the header";
             return false;
         }
         GenSccPlan plan;

@@ -444,10 +444,7 @@ static const char *parse_option(GenArgs *a, int c, const char *v)
     case OPT_XDS_PROGRAM_NAME:
     case OPT_XDS_NETWORK:
     case OPT_XDS_CALL_LETTERS:
-    case OPT_XDS_TIME: {
-        bool known;
-        return gen_stream_option(&a->stream, opt, v, a->error, sizeof a->error, &known);
-    }
+    case OPT_XDS_TIME: return gen_stream_option(&a->stream, opt, v, a->error, sizeof a->error);
     case OPT_ROWS: return parse_int(a, opt, v, 2, 4, &a->stream.rows);
     }
     return nullptr;
