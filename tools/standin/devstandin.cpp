@@ -295,16 +295,19 @@ static int above_stdio(int fd, int cloexec)
 // has reported in from inside it.
 
 // The first bytes of a file: the ELF header and the program headers
-// behind it, or a script's "#!" line.
+// behind it, or a script's "#!" line.  False for a malformed ELF file; a
+// file that cannot be read (a program that may be run but not read, an
+// interpreter that is not there) is of no kind the runner can tell
+// (STANDIN_NOT_ELF), and is left to exec and to the library's report.
 static bool read_image(const char *path, StandinImage *image)
 {
     static unsigned char head[16384];
+    memset(image, 0, sizeof *image);
     int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ssize_t n = read(fd, head, sizeof head);
-    close(fd);
-    return n >= 0 && standin_read_image(head, (size_t)n, image);
+    ssize_t n = fd < 0 ? -1 : read(fd, head, sizeof head);
+    if (fd >= 0)
+        close(fd);
+    return n < 0 || standin_read_image(head, (size_t)n, image);
 }
 
 static bool same_machine(const StandinImage &a, const StandinImage &b)
@@ -327,6 +330,8 @@ static int program_image(const char *program, char *path, size_t size, StandinIm
             return 125;
         }
         if (image->kind == STANDIN_ELF || depth == 4)
+            return 0;
+        if (image->kind == STANDIN_NOT_ELF && access(path, R_OK) != 0)
             return 0;
         char next[PATH_MAX];
         snprintf(next, sizeof next, "%s",
