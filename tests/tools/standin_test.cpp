@@ -723,10 +723,10 @@ std::vector<std::string> random_calls(unsigned seed, int calls)
 // leaves in its descriptor sets, poll entries and timeout.
 TEST_F(Standin, PacedDeviceAnswersLikeAPipe)
 {
-    write_file(file, blocks(160, 0));
-    std::vector<std::string> calls = random_calls(20261214, 26);
-    auto device = std::async(std::launch::async, [&] { return callseq(file, 250, calls); });
-    ProcessResult pipe = callseq(file, 250, calls, true);
+    write_file(file, blocks(100, 0));
+    std::vector<std::string> calls = random_calls(20261228, 20);
+    auto device = std::async(std::launch::async, [&] { return callseq(file, 400, calls); });
+    ProcessResult pipe = callseq(file, 400, calls, true);
     ProcessResult stood_in = device.get();
     EXPECT_EQ(stood_in.out, pipe.out) << stood_in.err;
     // The sequence tries what it should: signals, timeouts and readiness.
