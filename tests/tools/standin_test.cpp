@@ -632,7 +632,7 @@ TEST_F(Standin, ReadsAreTheDevicesReads)
         opt.env = standin_env();
         opt.env.push_back("STANDIN_VBI=" + feed);
         opt.keep_fds = {sv[1]};
-        r = run_process({bin_path("open_nodes"), "--flags"}, opt);
+        r = run_process({bin_path("fdprobe"), "flags"}, opt);
         EXPECT_EQ(r.out, "nonblock=1 cloexec=1\n") << feed;
     }
     close(listener);
@@ -762,7 +762,7 @@ TEST_F(Standin, TheLibraryIsInEveryProgramTheRunnerStarts)
     std::string odd = dir + "/lib dir:x";
     ASSERT_EQ(mkdir(odd.c_str(), 0755), 0);
     std::filesystem::copy_file(bin_path("libdevstandin.so"), odd + "/libdevstandin.so");
-    ProcessResult r = run_nodes(dir, bin_path("open_nodes"),
+    ProcessResult r = run_nodes(dir, bin_path("fdprobe"),
                                 {"STANDIN_LIB=" + odd + "/libdevstandin.so"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, all_opened);
@@ -770,7 +770,7 @@ TEST_F(Standin, TheLibraryIsInEveryProgramTheRunnerStarts)
     // The other word size: run with its own library where there is one,
     // refused where there is none.
     int bits = sizeof(void *) == 8 ? 32 : 64;
-    std::string other = bits == 32 ? bin_path("open_nodes32") : "/bin/true";
+    std::string other = bits == 32 ? bin_path("fdprobe32") : "/bin/true";
     if (bits == 32) {
         r = run_nodes(dir, other);
         EXPECT_EQ(r.status, 0) << r.err;
@@ -798,9 +798,9 @@ TEST_F(Standin, TheLibraryIsInEveryProgramTheRunnerStarts)
 // the dynamic linker ignores) makes the runner fail.
 TEST_F(Standin, ProgramsTheLibraryCannotEnterAreRefused)
 {
-    // A program without a program interpreter: open_nodes with its
+    // A program without a program interpreter: fdprobe with its
     // PT_INTERP header blanked, as a statically linked program has none.
-    std::string image = read_file(bin_path("open_nodes"));
+    std::string image = read_file(bin_path("fdprobe"));
     bool wide = image[EI_CLASS] == ELFCLASS64;
     uint64_t phoff = 0;
     uint16_t phentsize, phnum;
@@ -822,30 +822,12 @@ TEST_F(Standin, ProgramsTheLibraryCannotEnterAreRefused)
                          ": a statically linked program; the stand-in library cannot enter it\n");
     EXPECT_EQ(r.out, "");
 
-    r = run_nodes(dir, bin_path("open_nodes"), {"STANDIN_LIB=" + bin_path("open_nodes")});
+    r = run_nodes(dir, bin_path("fdprobe"), {"STANDIN_LIB=" + bin_path("fdprobe")});
     EXPECT_EQ(r.status, 125);
-    const std::string said = "devstandin: " + bin_path("open_nodes") +
+    const std::string said = "devstandin: " + bin_path("fdprobe") +
                              ": the stand-in library did not load into the program\n";
     ASSERT_GE(r.err.size(), said.size()) << r.err;
     EXPECT_EQ(r.err.substr(r.err.size() - said.size()), said);
-}
-
-TEST(StandinExec, ImagesAndScripts)
-{
-    StandinImage image;
-    const char script[] = "#! /usr/bin/env  python3\nprint()\n";
-    EXPECT_TRUE(standin_read_image((const unsigned char *)script, sizeof script - 1, &image));
-    EXPECT_EQ(image.kind, STANDIN_SCRIPT);
-    EXPECT_STREQ(image.interpreter, "/usr/bin/env");
-    EXPECT_TRUE(standin_read_image((const unsigned char *)"#!\n", 3, &image));
-    EXPECT_EQ(image.kind, STANDIN_NOT_ELF);
-    // An ELF header cut short, or program headers beyond the bytes read.
-    std::string elf = read_file(bin_path("open_nodes")).substr(0, 4096);
-    EXPECT_TRUE(standin_read_image((const unsigned char *)elf.data(), elf.size(), &image));
-    EXPECT_EQ(image.bits, (int)sizeof(void *) * 8);
-    EXPECT_TRUE(image.interpreted);
-    EXPECT_FALSE(standin_read_image((const unsigned char *)elf.data(), 40, &image));
-    EXPECT_FALSE(standin_read_image((const unsigned char *)elf.data(), 100, &image));
 }
 
 // SIGKILL cannot be passed on: the program ends with its runner all the

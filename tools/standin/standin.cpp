@@ -20,7 +20,14 @@
 // returns at once, and a read that comes early waits as a blocking read of
 // the device does (or fails with EAGAIN when the descriptor is
 // non-blocking).  Block n is due n / RATE seconds after the program first
-// waits for or reads the descriptor.
+// waits for or reads the descriptor.  A read returns one block, as the
+// device's does, and a signal ends its wait unless the handler restarts
+// calls.
+//
+// Copies of a descriptor, and the descriptors a forked child inherits, are
+// the one open device they are to the kernel.  STANDIN_READY = N names the
+// descriptor on which the library tells its runner that it is in the
+// program.
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
