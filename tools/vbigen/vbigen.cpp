@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "cli.h"
 #include "vbi.h"
 #include "vbigen_core.h"
 
@@ -95,15 +96,12 @@ static int finish(FILE *f, int error)
 int main(int argc, char **argv)
 {
     GenArgs args;
-    if (const char *err = gen_parse_args(argc, argv, &args)) {
-        fprintf(stderr, "vbigen: %s\ntry 'vbigen --help'\n", err);
-        return 2;
-    }
-    if (args.help || args.version) {
-        fputs(args.help ? usage_text : "vbigen " VT_VERSION "\n", stdout);
-        int error = finish(stdout, 0);
-        return error ? fail("standard output", strerror(error), 1) : 0;
-    }
+    if (const char *err = gen_parse_args(argc, argv, &args))
+        return cli_usage_error("vbigen", err);
+    if (args.help)
+        return cli_print("vbigen", usage_text);
+    if (args.version)
+        return cli_print("vbigen", cli_version("vbigen"));
     // Blocks are binary; on a terminal they would only garble it.
     if (!args.out && isatty(STDOUT_FILENO)) {
         fputs("vbigen: standard output is a terminal; write the blocks to a file (-o FILE) or a pipe\n", stderr);

@@ -82,7 +82,7 @@ struct GenArgs {
     int first_file;           // argv index of the first text file, or 0
     bool help;                // -h or --help
     bool version;             // --version
-    char error[256];          // why the command line was refused
+    char error[512];          // why the command line was refused
 };
 
 // Returns null when the arguments are good, else a one-line message for the
