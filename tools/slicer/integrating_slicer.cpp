@@ -1,0 +1,312 @@
+#include "integrating_slicer.h"
+
+#include <cmath>
+
+namespace {
+
+// The caption clock at the device's 28.636 MHz sample clock: one bit, and
+// one run-in cycle, is 56.875 = 455 / 8 samples, so the clock's phase at
+// sample i is 2 pi (8 i mod 455) / 455 and repeats exactly every 455
+// samples.
+constexpr double BIT = 56.875;
+constexpr double PI = 3.14159265358979323846;
+constexpr double OMEGA = 2 * PI / BIT;
+
+// Where the first run-in crest lies on a line with no timing offset, and
+// how far the centre of the start bit lies after it (the start bit begins
+// 465.5625 samples after the crest and lasts one bit).
+constexpr double NOMINAL_CREST = 72.9375;
+constexpr double CREST_TO_START = 494.0;
+
+// The timing offsets searched, in samples against the nominal crest.
+constexpr double EARLIEST = -72;
+constexpr double LATEST = 68;
+
+enum {
+    RUNIN_CYCLES = 7,
+    // Every run-in in the searched range covers these samples, so the
+    // clock's phase is first measured there.
+    COARSE_FROM = 113,
+    COARSE_TO = 370,
+    // The clock tables reach past the last sample of the latest run-in
+    // (141 + 6.5 cycles).
+    CLOCK_SAMPLES = 512,
+    CLOCK_SCALE = 4096,
+    // Samples integrated per bit, centred on the bit: the bit's edges and
+    // a few samples of timing error stay outside.
+    BIT_WINDOW = 44,
+    MAX_CANDIDATES = 4,
+    MAX_CYCLES = MAX_CANDIDATES + RUNIN_CYCLES,
+};
+
+// A byte that passes the parity check is trusted when the log-likelihood
+// that its two weakest bits were both read wrongly lies below -WEAK_LIMIT.
+constexpr double WEAK_LIMIT = 10;
+
+// --- the clock tables, made by the compiler -----------------------------
+
+constexpr double cx_sin(double x)  // x in [-pi, pi]
+{
+    double term = x, sum = x;
+    for (int n = 1; n < 20; n++) {
+        term *= -x * x / ((2 * n) * (2 * n + 1));
+        sum += term;
+    }
+    return sum;
+}
+
+constexpr double cx_cos(double x)
+{
+    double y = x + PI / 2;
+    return cx_sin(y > PI ? y - 2 * PI : y);
+}
+
+struct ClockTables {
+    int16_t c[CLOCK_SAMPLES], s[CLOCK_SAMPLES];      // cos, sin of the clock phase, scaled
+    int32_t csum[CLOCK_SAMPLES + 1], ssum[CLOCK_SAMPLES + 1];  // running sums of c and s
+};
+
+constexpr ClockTables make_clock_tables()
+{
+    ClockTables t{};
+    for (int i = 0; i < CLOCK_SAMPLES; i++) {
+        double x = 2 * PI * ((8 * i) % 455) / 455.0;
+        if (x > PI)
+            x -= 2 * PI;
+        double c = cx_cos(x) * CLOCK_SCALE, s = cx_sin(x) * CLOCK_SCALE;
+        t.c[i] = (int16_t)(c < 0 ? c - 0.5 : c + 0.5);
+        t.s[i] = (int16_t)(s < 0 ? s - 0.5 : s + 0.5);
+        t.csum[i + 1] = t.csum[i] + t.c[i];
+        t.ssum[i + 1] = t.ssum[i] + t.s[i];
+    }
+    return t;
+}
+
+constexpr ClockTables clock = make_clock_tables();
+
+// --- sums over stretches of the line --------------------------------------
+
+// What a sinusoid fit needs of samples [from, to): their count, sum and
+// sum of squares, and their products with the clock's cosine and sine.
+struct ClockSums {
+    int n;
+    int32_t sum, sq, sc, ss;
+};
+
+ClockSums clock_sums(const uint8_t *s, int from, int to)
+{
+    int32_t sum = 0, sq = 0, sc = 0, ss = 0;
+    for (int i = from; i < to; i++) {
+        int32_t v = s[i];
+        sum += v;
+        sq += v * v;
+        sc += v * clock.c[i];
+        ss += v * clock.s[i];
+    }
+    return {to - from, sum, sq, sc, ss};
+}
+
+// The components of the samples along the clock's cosine and sine, after
+// taking out their mean (a stretch of a fraction of a cycle sees the mean
+// through the clock too), in levels times samples.
+void clock_components(const ClockSums &k, int from, int to, double *ci, double *si)
+{
+    double mean = k.n ? (double)k.sum / k.n : 0;
+    *ci = ((double)k.sc - mean * (clock.csum[to] - clock.csum[from])) / CLOCK_SCALE;
+    *si = ((double)k.ss - mean * (clock.ssum[to] - clock.ssum[from])) / CLOCK_SCALE;
+}
+
+int window_sum(const uint8_t *s, int from)
+{
+    int sum = 0;
+    for (int k = 0; k < BIT_WINDOW; k++)
+        sum += s[from + k];
+    return sum;
+}
+
+// Mean level of the bit centred at c.
+double bit_level(const uint8_t *s, double c)
+{
+    int from = (int)std::floor(c - BIT_WINDOW / 2.0 + 0.5);
+    return (double)window_sum(s, from) / BIT_WINDOW;
+}
+
+// The crest of the clock with phase (ci, si) nearest to position near.
+double crest_near(double ci, double si, double near)
+{
+    double p = std::atan2(si, ci) / OMEGA;
+    return p + BIT * std::floor((near - p) / BIT + 0.5);
+}
+
+int odd_parity(unsigned byte)
+{
+    return __builtin_popcount(byte & 0xFF) & 1;
+}
+
+// The first crest is searched from here to here.
+constexpr double FIRST_CREST_LO = NOMINAL_CREST + EARLIEST;
+constexpr double FIRST_CREST_HI = NOMINAL_CREST + LATEST;
+
+// One cycle of the clock on the grid of the coarse phase: samples [from,
+// to) of the line (clipped to it), and whether the whole cycle lies inside.
+struct Cycle {
+    int from, to;
+    bool whole;
+    double ci, si;  // components along the clock
+    ClockSums sums;
+};
+
+void refuse(IntegratingResult *r, IntegratingCause cause)
+{
+    if (r)
+        r->cause = cause;
+}
+
+}  // namespace
+
+CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
+{
+    if (r)
+        *r = IntegratingResult{};
+
+    // The clock's phase where every run-in of the searched range lies: its
+    // crests lie at p0 + m cycles for some whole m.
+    ClockSums coarse = clock_sums(s, COARSE_FROM, COARSE_TO);
+    double ci, si;
+    clock_components(coarse, COARSE_FROM, COARSE_TO, &ci, &si);
+    if (ci == 0 && si == 0) {
+        refuse(r, INTEGRATING_NO_RUNIN);
+        return 0;
+    }
+    double p0 = std::atan2(si, ci) / OMEGA;
+
+    // Every crest of that clock from which a run-in may start, and the
+    // cycles those run-ins span.
+    int m_lo = (int)std::ceil((FIRST_CREST_LO - p0) / BIT);
+    int m_hi = (int)std::floor((FIRST_CREST_HI - p0) / BIT);
+    int ncand = m_hi - m_lo + 1;
+    if (ncand < 1 || ncand > MAX_CANDIDATES) {
+        refuse(r, INTEGRATING_NO_RUNIN);
+        return 0;
+    }
+    Cycle cyc[MAX_CYCLES];
+    double cos0 = std::cos(OMEGA * p0), sin0 = std::sin(OMEGA * p0);
+    double inphase[MAX_CYCLES];
+    for (int j = 0; j < ncand + RUNIN_CYCLES - 1; j++) {
+        double p = p0 + (m_lo + j) * BIT;
+        int from = (int)std::floor(p - BIT / 2 + 0.5), to = (int)std::floor(p + BIT / 2 + 0.5);
+        Cycle &c = cyc[j];
+        c.whole = from >= 0;
+        c.from = from < 0 ? 0 : from;
+        c.to = to < 0 ? 0 : to;
+        c.sums = clock_sums(s, c.from, c.to);
+        clock_components(c.sums, c.from, c.to, &c.ci, &c.si);
+        inphase[j] = c.ci * cos0 + c.si * sin0;
+    }
+
+    // The run-in is the seven cycles that swing most in the clock's phase,
+    // followed after the gap by a start bit that rises above the bit
+    // before it.
+    int best = -1;
+    double best_score = 0;
+    for (int k = 0; k < ncand; k++) {
+        double score = 0;
+        for (int j = 0; j < RUNIN_CYCLES; j++)
+            score += inphase[k + j];
+        double start = p0 + (m_lo + k) * BIT + CREST_TO_START;
+        score += (bit_level(s, start) - bit_level(s, start - BIT)) * BIT_WINDOW;
+        if (best < 0 || score > best_score) {
+            best = k;
+            best_score = score;
+        }
+    }
+
+    // The run-in's own phase, swing and mean level, fitted over its cycles
+    // that lie whole inside the line.
+    double fi = 0, fq = 0;
+    int64_t n = 0, sum = 0, sq = 0;
+    int cycles = 0;
+    for (int j = best; j < best + RUNIN_CYCLES; j++) {
+        if (!cyc[j].whole)
+            continue;
+        fi += cyc[j].ci;
+        fq += cyc[j].si;
+        n += cyc[j].sums.n;
+        sum += cyc[j].sums.sum;
+        sq += cyc[j].sums.sq;
+        cycles++;
+    }
+    if (cycles < 4 || (fi == 0 && fq == 0)) {
+        refuse(r, INTEGRATING_NO_RUNIN);
+        return 0;
+    }
+    double first = crest_near(fi, fq, p0 + (m_lo + best) * BIT);
+    double half = 2 * std::sqrt(fi * fi + fq * fq) / (double)n;
+    double mid = (double)sum / (double)n;
+    if (r) {
+        r->first_crest = first;
+        r->blanking = mid - half;
+        r->crest = mid + half;
+        r->threshold = mid;
+        r->cycles = cycles;
+    }
+    (void)sq;
+    if (half < 4) {
+        refuse(r, INTEGRATING_NO_RUNIN);
+        return 0;
+    }
+
+    // The start bit, then the 16 data bits, each integrated around its
+    // centre.
+    double level[17];
+    for (int b = 0; b < 17; b++)
+        level[b] = bit_level(s, first + CREST_TO_START + b * BIT);
+    if (level[0] <= mid) {
+        refuse(r, INTEGRATING_START_BIT);
+        return 0;
+    }
+    unsigned bits = 0;
+    double margin = level[0] - mid, spread = 0;
+    for (int b = 0; b < 17; b++) {
+        double d = level[b] - mid;
+        if (b > 0 && d > 0)
+            bits |= 1u << (b - 1);
+        double e = std::fabs(d) - half;
+        spread += e * e;
+        if (std::fabs(d) < margin)
+            margin = std::fabs(d);
+    }
+    double noise = std::sqrt(spread / 17);
+    if (r) {
+        r->raw = (uint16_t)bits;
+        r->margin = margin;
+        r->noise = noise;
+    }
+    if (!odd_parity(bits) || !odd_parity(bits >> 8)) {
+        refuse(r, INTEGRATING_PARITY);
+        return 0;
+    }
+
+    // A byte that passes the parity check yet is wrong has at least two
+    // bits read wrongly, so what counts is how far its two weakest bits
+    // lie from the threshold against the noise.
+    double sigma = noise < 1 ? 1 : noise;
+    for (int byte = 0; byte < 2; byte++) {
+        double w1 = 1e9, w2 = 1e9;
+        for (int b = 0; b < 8; b++) {
+            double d = std::fabs(level[1 + byte * 8 + b] - mid);
+            if (d < w1) {
+                w2 = w1;
+                w1 = d;
+            } else if (d < w2) {
+                w2 = d;
+            }
+        }
+        if (2 * half * (w1 + w2) / (sigma * sigma) < WEAK_LIMIT) {
+            refuse(r, INTEGRATING_WEAK);
+            return 0;
+        }
+    }
+    refuse(r, INTEGRATING_OK);
+    return (CaptionWord)bits;
+}
