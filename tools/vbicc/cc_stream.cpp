@@ -3,15 +3,12 @@
 #include <cstring>
 
 #include "averaging_slicer.h"
+#include "integrating_slicer.h"
 #include "level_slicer.h"
 #include "runin_slicer.h"
 #include "vbi.h"
 
-// Until a slicer made for the tools is in, the one that reads clean lines
-// best (docs/decode-rate.md).
-const SlicerKind DEFAULT_SLICER = SLICER_AVERAGING;
-
-static const char *const slicer_names[SLICER_COUNT] = {"averaging", "level", "runin"};
+static const char *const slicer_names[SLICER_COUNT] = {"integrating", "averaging", "level", "runin"};
 
 const char *slicer_name(SlicerKind k)
 {
@@ -30,6 +27,15 @@ SlicedPair slice_caption_line(SlicerKind k, const uint8_t *line)
 {
     CaptionWord w = 0;
     switch (k) {
+    case SLICER_INTEGRATING: {
+        // Its refusals for parity still carry the bits as read; a line too
+        // weak to trust counts as nothing read.
+        IntegratingResult r;
+        IntegratingSlicer(line, &r);
+        if (r.cause == INTEGRATING_OK || r.cause == INTEGRATING_PARITY)
+            return SlicedPair{true, r.raw};
+        return SlicedPair{false, 0};
+    }
     case SLICER_AVERAGING:
         w = AveragingSlicer(line);
         break;
@@ -47,8 +53,8 @@ SlicedPair slice_caption_line(SlicerKind k, const uint8_t *line)
     default:
         break;
     }
-    // These slicers answer 0 for "nothing read"; no pair with good parity
-    // is 0.
+    // The programs' slicers answer 0 for "nothing read" and for some parity
+    // faults; no pair with good parity is 0.
     return SlicedPair{w != 0, w};
 }
 

@@ -8,14 +8,14 @@
 
 #include "cc_decoder.h"
 
-enum SlicerKind { SLICER_AVERAGING, SLICER_LEVEL, SLICER_RUNIN, SLICER_COUNT };
-extern const SlicerKind DEFAULT_SLICER;
+enum SlicerKind { SLICER_INTEGRATING, SLICER_AVERAGING, SLICER_LEVEL, SLICER_RUNIN, SLICER_COUNT };
 const char *slicer_name(SlicerKind k);
 // -1 for a name that is none of them.
 int slicer_by_name(const std::string &name);
 
 // A line sliced: found = the slicer read a pair (raw as read, parity bits
-// included).
+// included, also when a byte's parity fails, so that the decoder shows it
+// and counts it).
 struct SlicedPair {
     bool found;
     uint16_t raw;

@@ -13,7 +13,7 @@ const char vbicc_usage[] =
     "  -c, --service SERVICE  CC1 (default), CC2, CC3, CC4, T1, T2, T3 or T4\n"
     "  -f, --format FORMAT    text (default), srt, vtt, scc or json\n"
     "  -o, --output FILE      write to FILE instead of standard output\n"
-    "      --slicer NAME      averaging (default), level or runin\n"
+    "      --slicer NAME      integrating (default), averaging, level or runin\n"
     "      --compare REF      compare with a reference SCC or SRT file; status 3 when\n"
     "                         they differ\n"
     "      --tolerance FRAMES cue times may stray this far from the offset (2)\n"
@@ -76,7 +76,7 @@ std::string parse_vbicc_args(int argc, char **argv, VbiccArgs *a)
         case OPT_SLICER: {
             int k = slicer_by_name(v);
             if (k < 0)
-                return "--slicer: '" + v + "' is no slicer (averaging, level, runin)";
+                return "--slicer: '" + v + "' is no slicer (integrating, averaging, level, runin)";
             a->slicer = (SlicerKind)k;
             break;
         }

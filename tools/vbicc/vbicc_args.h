@@ -10,7 +10,7 @@ struct VbiccArgs {
     bool service_given = false;
     OutFormat format = FMT_TEXT;
     std::string out;          // -o FILE, empty: standard output
-    SlicerKind slicer = DEFAULT_SLICER;
+    SlicerKind slicer = SLICER_INTEGRATING;
     std::string compare;      // --compare REF
     int tolerance = 2;
     std::string capture;      // empty or "-": standard input
