@@ -133,8 +133,9 @@ static void close_roll_row(CcDecoder *d, int svc, int r, int64_t frame)
     CcScreen *s = &d->screen[svc];
     if (s->row_start[r] < 0)
         return;
+    // A roll-up row is reported on the row it appeared on.
     std::vector<CcCaptionRow> rows(1);
-    if (!take_row(s->mem[s->shown][r], r, &rows[0]))
+    if (!take_row(s->mem[s->shown][r], s->row_origin[r], &rows[0]))
         rows.clear();
     emit_caption(d, svc, MODE_ROLL_UP, s->row_start[r], frame, std::move(rows));
     s->row_start[r] = -1;
@@ -204,8 +205,10 @@ static void before_change(CcDecoder *d, int svc, int64_t frame, bool writes)
     CcScreen *s = &d->screen[svc];
     if (s->mode == MODE_PAINT_ON)
         touch_displayed(d, svc, frame);
-    else if (s->mode == MODE_ROLL_UP && writes && s->row_start[s->row] < 0)
+    else if (s->mode == MODE_ROLL_UP && writes && s->row_start[s->row] < 0) {
         s->row_start[s->row] = frame;
+        s->row_origin[s->row] = (int8_t)s->row;
+    }
 }
 
 static void caption_char(CcDecoder *d, int svc, int64_t frame, const char *utf8)
@@ -323,6 +326,7 @@ static void carriage_return(CcDecoder *d, int f, int64_t frame)
     for (int r = top; r < s->base; r++) {
         memcpy(mem[r], mem[r + 1], sizeof mem[r]);
         s->row_start[r] = s->row_start[r + 1];
+        s->row_origin[r] = s->row_origin[r + 1];
     }
     clear_row(mem[s->base]);
     s->row_start[s->base] = -1;
@@ -429,6 +433,7 @@ static void preamble(CcDecoder *d, int f, const L21Pac &pac, int64_t frame)
         CcCell (*mem)[CC_COLUMNS] = s->mem[s->shown];
         CcCell moved[CC_ROWS][CC_COLUMNS];
         int64_t starts[CC_ROWS];
+        int8_t origins[CC_ROWS] = {};
         memset(moved, 0, sizeof moved);
         for (int r = 0; r < CC_ROWS; r++)
             starts[r] = -1;
@@ -438,6 +443,7 @@ static void preamble(CcDecoder *d, int f, const L21Pac &pac, int64_t frame)
                 break;
             memcpy(moved[to], mem[from], sizeof moved[to]);
             starts[to] = s->row_start[from];
+            origins[to] = (int8_t)to;
             s->row_start[from] = -1;
         }
         // Rows of the old window that the move leaves behind end here.
@@ -445,6 +451,7 @@ static void preamble(CcDecoder *d, int f, const L21Pac &pac, int64_t frame)
             close_roll_row(d, svc, r, frame);
         memcpy(mem, moved, sizeof moved);
         memcpy(s->row_start, starts, sizeof starts);
+        memcpy(s->row_origin, origins, sizeof origins);
         s->base = row;
     }
     s->row = s->mode == MODE_ROLL_UP ? s->base : row;

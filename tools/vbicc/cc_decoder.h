@@ -94,6 +94,7 @@ struct CcScreen {
     CcMode cue_mode;
     int64_t cue_start;
     int64_t row_start[CC_ROWS];    // roll-up: first character of each row, -1 none
+    int8_t row_origin[CC_ROWS];    // roll-up: the row it appeared on
 };
 
 struct CcTextScreen {
