@@ -103,10 +103,10 @@ static double cells_level(double u, uint32_t cells, const GenSignal *s)
     return level;
 }
 
-double gen_level(double t, uint16_t word, const GenSignal *s)
+// The level of a caption signal carrying word at t, whatever the word: run-in,
+// start bit and the 16 bits (all of them 0 for a pair of zero bytes).
+static double signal_level(double t, uint16_t word, const GenSignal *s)
 {
-    if (word == 0)
-        return s->blank;
     double amp = s->data - s->blank;
     double u = t - s->offset;
     // Clock run-in: seven raised-cosine cycles, one per bit time, rising
@@ -116,6 +116,11 @@ double gen_level(double t, uint16_t word, const GenSignal *s)
         return s->blank + amp * (1 - cos(2 * M_PI * (u - runin_start) / s->bit)) / 2;
     // Start bit (always 1) then the 16 data bits, NRZ with smooth edges.
     return s->blank + amp * cells_level(u, 1u | (uint32_t)word << 1, s);
+}
+
+double gen_level(double t, uint16_t word, const GenSignal *s)
+{
+    return word == 0 ? s->blank : signal_level(t, word, s);
 }
 
 void gen_noise_init(GenNoise *n, uint32_t seed)
@@ -180,7 +185,7 @@ static void cache_signal(const GenSignal *s)
     int start = (int)floor(START_BIT - half + s->offset) + 1;
     cache.start = start < 0 ? 0 : start > VBI_LINE_SIZE ? VBI_LINE_SIZE : start;
     for (int i = 0; i < cache.start; i++)
-        cache.level[i] = gen_level(i, 0x8080, s);
+        cache.level[i] = signal_level(i, 0x8080, s);
     for (int i = cache.start; i < VBI_LINE_SIZE; i++) {
         double rel = i - s->offset - START_BIT;
         if (rel >= 17 * s->bit + half) {
@@ -199,18 +204,13 @@ static void cache_signal(const GenSignal *s)
     }
 }
 
-void gen_render_line(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise *noise)
+void gen_render_signal(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise *noise)
 {
-    if (word == 0) {
-        for (int i = 0; i < VBI_LINE_SIZE; i++)
-            line[i] = to_sample(s->blank + (s->noise > 0 ? s->noise * band_limited(noise) : 0));
-        return;
-    }
     cache_signal(s);
     uint32_t cells = 1u | (uint32_t)word << 1;
     for (int i = 0; i < VBI_LINE_SIZE; i++) {
         if (s->noise > 0) {
-            double v = i < cache.start ? cache.level[i] : gen_level(i, word, s);
+            double v = i < cache.start ? cache.level[i] : signal_level(i, word, s);
             line[i] = to_sample(v + s->noise * band_limited(noise));
         } else if (i < cache.start) {
             line[i] = to_sample(cache.level[i]);
@@ -222,6 +222,16 @@ void gen_render_line(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise 
             line[i] = cache.clean[i][(around & 1) << 2 | (around & 2) | (around >> 2 & 1)];
         }
     }
+}
+
+void gen_render_line(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise *noise)
+{
+    if (word == 0) {
+        for (int i = 0; i < VBI_LINE_SIZE; i++)
+            line[i] = to_sample(s->blank + (s->noise > 0 ? s->noise * band_limited(noise) : 0));
+        return;
+    }
+    gen_render_signal(line, word, s, noise);
 }
 
 uint32_t gen_counter(const GenOptions *o, int64_t frame)
@@ -257,23 +267,43 @@ int64_t gen_stream_blocks(const GenOptions *o, size_t npairs)
     return ((int64_t)o->lead + (int64_t)npairs) * (o->hold > 0 ? o->hold : 1) * (o->repeat > 0 ? o->repeat : 1);
 }
 
-int64_t gen_stream(const GenOptions *o, const uint16_t *pairs, size_t npairs, GenPut put, void *ctx)
+int64_t gen_stream_frames(const GenOptions *o, int64_t total, GenRenderFrame render, const void *src, GenPut put,
+                          void *ctx)
 {
     static uint8_t block[VBI_BLOCK_SIZE];
     GenNoise noise;
     gen_noise_init(&noise, o->seed);
-    int64_t total = gen_stream_blocks(o, npairs), done = 0;
+    int64_t done = 0;
     int repeat = o->repeat > 0 ? o->repeat : 1;
     // A frame delivered again keeps its samples and its counter; with a
     // block count that is not a whole number of frames the last frame is
     // cut short.
     for (int64_t frame = 0; done < total; frame++) {
-        gen_render_block(block, gen_frame_word(o, pairs, npairs, frame), frame, o, &noise);
+        render(block, frame, src, &noise);
         for (int r = 0; r < repeat && done < total; r++, done++)
             if (!put(block, ctx))
                 return done;
     }
     return done;
+}
+
+// The plain stream's pairs and options, for its frame renderer.
+struct PlainSource {
+    const GenOptions *o;
+    const uint16_t *pairs;
+    size_t npairs;
+};
+
+static void render_plain(uint8_t *block, int64_t frame, const void *src, GenNoise *noise)
+{
+    const PlainSource *p = (const PlainSource *)src;
+    gen_render_block(block, gen_frame_word(p->o, p->pairs, p->npairs, frame), frame, p->o, noise);
+}
+
+int64_t gen_stream(const GenOptions *o, const uint16_t *pairs, size_t npairs, GenPut put, void *ctx)
+{
+    PlainSource src = {o, pairs, npairs};
+    return gen_stream_frames(o, gen_stream_blocks(o, npairs), render_plain, &src, put, ctx);
 }
 
 // Option values are decimal: digits with an optional sign, and for levels
