@@ -14,15 +14,31 @@ enum {
 
 // --- SRT --------------------------------------------------------------------
 
+// Reads n decimal digits (n 0: one or more, at most 6) at *s.
+static bool digits(const char **s, int n, int64_t *v)
+{
+    int k = 0;
+    *v = 0;
+    while ((n == 0 ? k < 6 : k < n) && **s >= '0' && **s <= '9') {
+        *v = *v * 10 + (**s - '0');
+        (*s)++;
+        k++;
+    }
+    return n == 0 ? k > 0 : k == n;
+}
+
+// HH:MM:SS,mmm (or with a full stop, as WebVTT writes it).
 static bool parse_srt_time(const char *s, int64_t *ms, const char **end)
 {
-    int h, m, sec, milli, n = 0;
-    char sep;
-    if (sscanf(s, "%d:%2d:%2d%c%3d%n", &h, &m, &sec, &sep, &milli, &n) != 5 || (sep != ',' && sep != '.') ||
-        h < 0 || m > 59 || sec > 59 || milli < 0)
+    int64_t h, m, sec, milli;
+    if (!digits(&s, 0, &h) || *s++ != ':' || !digits(&s, 2, &m) || *s++ != ':' || !digits(&s, 2, &sec) ||
+        (*s != ',' && *s != '.'))
         return false;
-    *ms = ((int64_t)h * 3600 + m * 60 + sec) * 1000 + milli;
-    *end = s + n;
+    s++;
+    if (!digits(&s, 3, &milli) || m > 59 || sec > 59)
+        return false;
+    *ms = ((h * 60 + m) * 60 + sec) * 1000 + milli;
+    *end = s;
     return true;
 }
 
