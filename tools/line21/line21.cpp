@@ -282,28 +282,34 @@ static bool is_code_point(const char *utf8, uint32_t cp)
 
 size_t l21_char_from_utf8(const char *s, size_t len, L21CharCode *code)
 {
-    *code = L21CharCode{L21_SET_NONE, 0, 0, 0};
+    *code = L21CharCode{L21_SET_NONE, 0, 0, 0, 0};
     uint32_t cp;
     size_t n = utf8_decode(s, len, &cp);
     if (n == 0)
         return 0;
+    code->code_point = cp;
+    // Most text is ASCII, and most of ASCII is the standard set itself.
+    if (cp >= 0x20 && cp < 0x7F && !strchr("*\\^_`{|}~", (int)cp)) {
+        *code = L21CharCode{L21_SET_STANDARD, (uint8_t)cp, 0, 0, cp};
+        return n;
+    }
     // Standard set first, then special, then extended: a character in
     // several sets travels in the one every receiver knows.
     for (int c = 0x20; c < 0x80; c++)
         if (is_code_point(l21_standard_char((uint8_t)c), cp)) {
-            *code = L21CharCode{L21_SET_STANDARD, (uint8_t)c, 0, 0};
+            *code = L21CharCode{L21_SET_STANDARD, (uint8_t)c, 0, 0, cp};
             return n;
         }
     for (int i = 0; i < 16; i++)
         if (is_code_point(special_chars[i], cp)) {
-            *code = L21CharCode{L21_SET_SPECIAL, 0x11, (uint8_t)(0x30 + i), 0};
+            *code = L21CharCode{L21_SET_SPECIAL, 0x11, (uint8_t)(0x30 + i), 0, cp};
             return n;
         }
     for (int set = 0; set < 2; set++)
         for (int i = 0; i < 32; i++)
             if (is_code_point(extended_chars[set][i].utf8, cp)) {
                 const Extended &e = extended_chars[set][i];
-                *code = L21CharCode{L21_SET_EXTENDED, (uint8_t)(0x12 + set), (uint8_t)(0x20 + i), (uint8_t)e.fallback};
+                *code = L21CharCode{L21_SET_EXTENDED, (uint8_t)(0x12 + set), (uint8_t)(0x20 + i), (uint8_t)e.fallback, cp};
                 return n;
             }
     return n;

@@ -138,10 +138,12 @@ struct L21CharCode {
     uint8_t b1;        // 7-bit, channel 1: the character itself (standard) or 0x11-0x13
     uint8_t b2;        // 7-bit second byte (special, extended); 0 for standard
     uint8_t fallback;  // extended: the standard character sent before it
+    uint32_t code_point;  // the Unicode character read
 };
 
 // Reads one UTF-8 character from s (at most len bytes) and finds the code
-// that sends it.  Returns the number of bytes read (1-4), with *code set;
+// that sends it.  Returns the number of bytes read (1-4), with *code set
+// (code_point too);
 // code->set is L21_SET_NONE when line 21 has no such character.  Returns 0
 // for malformed UTF-8 (nothing read; code->set is L21_SET_NONE) or len 0.
 size_t l21_char_from_utf8(const char *s, size_t len, L21CharCode *code);

@@ -471,3 +471,199 @@ int64_t gen_stream_fields(const GenOptions *o, const GenFields *fields, GenPut p
     FieldsSource src = {o, fields};
     return gen_stream_frames(o, gen_fields_blocks(o, fields->field1.size()), render_fields, &src, put, ctx);
 }
+
+// ---------------------------------------------------------------------------
+// The command line's part
+
+static const char *say(char *error, size_t size, const char *opt, const char *value, const char *why)
+{
+    snprintf(error, size, "%s: '%s' %s", opt, value, why);
+    return error;
+}
+
+// XDS text: 7-bit printable characters, min to max of them.
+static const char *xds_text(const char *opt, const char *v, size_t min, size_t max, const char **out, char *error,
+                            size_t size)
+{
+    size_t n = strlen(v);
+    for (size_t i = 0; i < n; i++)
+        if ((unsigned char)v[i] < 0x20 || (unsigned char)v[i] > 0x7E)
+            return say(error, size, opt, v, "holds a character other than printable ASCII");
+    if (n < min || n > max) {
+        char why[64];
+        if (min == 4 && max == 6)
+            snprintf(why, sizeof why, "is not 4 characters (or 6 with a channel number)");
+        else
+            snprintf(why, sizeof why, "is not %zu to %zu characters long", min, max);
+        return say(error, size, opt, v, why);
+    }
+    if (min == 4 && max == 6 && n == 5)
+        return say(error, size, opt, v, "is not 4 characters (or 6 with a channel number)");
+    *out = v;
+    return nullptr;
+}
+
+const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *v, char *error, size_t size,
+                              bool *known)
+{
+    *known = true;
+    if (strcmp(opt, "--scc") == 0 || strcmp(opt, "--scc2") == 0) {
+        s->scc[opt[5] == '2'] = v;
+    } else if (strcmp(opt, "--mode") == 0) {
+        if (!gen_mode_parse(v, &s->mode))
+            return say(error, size, opt, v, "is not a mode (plain, pop-on, roll-up, paint-on, text)");
+    } else if (strcmp(opt, "--rows") == 0) {
+        if (strlen(v) != 1 || v[0] < '2' || v[0] > '4')
+            return say(error, size, opt, v, "is not 2, 3 or 4");
+        s->rows = v[0] - '0';
+    } else if (strcmp(opt, "--channel") == 0) {
+        if (!l21_service_parse(v, &s->service))
+            return say(error, size, opt, v, "is not a channel (CC1, CC2, CC3, CC4, T1, T2, T3, T4)");
+        s->service_set = true;
+    } else if (strcmp(opt, "--xds-program-name") == 0) {
+        return xds_text(opt, v, 2, 32, &s->program_name, error, size);
+    } else if (strcmp(opt, "--xds-network") == 0) {
+        return xds_text(opt, v, 2, 32, &s->network, error, size);
+    } else if (strcmp(opt, "--xds-call-letters") == 0) {
+        return xds_text(opt, v, 4, 6, &s->call_letters, error, size);
+    } else if (strcmp(opt, "--xds-time") == 0) {
+        if (!gen_xds_time_parse(v, &s->time))
+            return say(error, size, opt, v, "is not a time YYYY-MM-DDTHH:MMZ from 1990 to 2053");
+        s->time_set = true;
+    } else {
+        *known = false;
+    }
+    return nullptr;
+}
+
+static bool any_xds(const GenStreamArgs *s)
+{
+    return s->program_name || s->network || s->call_letters || s->time_set;
+}
+
+bool gen_two_fields(const GenStreamArgs *s)
+{
+    return s->scc[0] || s->scc[1] || s->mode != GEN_MODE_PLAIN || any_xds(s);
+}
+
+const char *gen_stream_check(const GenArgs *a, char *error, size_t size)
+{
+    const GenStreamArgs *s = &a->stream;
+    GenOptions d;
+    gen_default_options(&d);
+    const GenOptions *o = &a->opt;
+    bool scc = s->scc[0] || s->scc[1];
+    const char *why = nullptr;
+    if (scc && (a->ntexts > 0 || a->first_file > 0))
+        why = "--scc: the captions come from the SCC files; give no text with them";
+    else if (scc && (s->mode != GEN_MODE_PLAIN || s->service_set))
+        why = "--scc: the SCC files carry their own modes and channels; give no --mode or --channel with them";
+    else if (scc && o->lead != d.lead)
+        why = "--lead: an SCC capture starts 30 frames before the first time code";
+    else if (s->rows && s->mode != GEN_MODE_ROLL_UP)
+        why = "--rows: only --mode roll-up has rows";
+    else if (s->service_set && s->mode == GEN_MODE_PLAIN)
+        why = "--channel: the plain stream has no channel; choose a --mode";
+    else if (s->service_set && s->mode == GEN_MODE_TEXT && !l21_service_is_text(s->service))
+        why = "--channel: --mode text sends T1, T2, T3 or T4";
+    else if (s->service_set && s->mode != GEN_MODE_TEXT && l21_service_is_text(s->service))
+        why = "--channel: T1-T4 are text services; use them with --mode text";
+    if (why) {
+        snprintf(error, size, "%s", why);
+        return error;
+    }
+    if (!gen_two_fields(s))
+        return nullptr;
+    // A two-field stream puts its pairs on line indices 11 and 27 its own way.
+    bool plain_xds = s->mode == GEN_MODE_PLAIN && !scc;
+    if (o->line != d.line)
+        why = "--line";
+    else if (!plain_xds && o->hold != d.hold)
+        why = "--hold";
+    else if (!plain_xds && (o->ncontrols != d.ncontrols || memcmp(o->controls, d.controls, sizeof d.controls) != 0))
+        why = "--controls";
+    else if (!plain_xds && o->control_copies != d.control_copies)
+        why = "--copies";
+    if (why) {
+        snprintf(error, size, "%s: applies to the plain stream alone (no --mode, --scc or --xds-* options)", why);
+        return error;
+    }
+    return nullptr;
+}
+
+void gen_text_lines(const char *text, size_t len, const std::string &source, std::vector<GenTextLine> *lines)
+{
+    int number = 1;
+    for (size_t pos = 0; pos < len; number++) {
+        const char *eol = (const char *)memchr(text + pos, '\n', len - pos);
+        size_t end = eol ? (size_t)(eol - text) : len;
+        lines->push_back(GenTextLine{std::string(text + pos, end - pos), source, number});
+        pos = eol ? end + 1 : len;
+    }
+}
+
+static bool load_scc(const char *name, const std::string &text, std::vector<L21SccLine> *lines, std::string *error)
+{
+    L21SccError e;
+    if (l21_scc_read(text.data(), text.size(), lines, &e))
+        return true;
+    *error = std::string(name) + ":" + std::to_string(e.line) + ": " + e.message;
+    return false;
+}
+
+bool gen_build_fields(const GenArgs *a, const std::string scc[2], const std::vector<GenTextLine> &text,
+                      const uint16_t *plain, size_t nplain, GenFields *fields, std::vector<std::string> *warnings,
+                      std::string *error)
+{
+    const GenStreamArgs *s = &a->stream;
+    const GenOptions *o = &a->opt;
+    *fields = GenFields{};
+    if (s->scc[0] || s->scc[1]) {
+        std::vector<L21SccLine> lines[2];
+        for (int i = 0; i < 2; i++)
+            if (s->scc[i] && !load_scc(s->scc[i], scc[i], &lines[i], error))
+                return false;
+        if (lines[0].empty() && lines[1].empty()) {
+            *error = std::string(s->scc[0] ? s->scc[0] : s->scc[1]) + ": no caption lines after the header";
+            return false;
+        }
+        GenSccPlan plan;
+        gen_scc_plan(lines[0], lines[1], &plan);
+        for (const GenSccDelay &d : plan.delays) {
+            char msg[160];
+            snprintf(msg, sizeof msg, "%s:%d: the line before is still being sent; this one goes out %lld frame%s late",
+                     s->scc[d.field - 1], d.line_number, (long long)d.frames, d.frames == 1 ? "" : "s");
+            warnings->push_back(msg);
+        }
+        *fields = std::move(plan.fields);
+    } else if (s->mode != GEN_MODE_PLAIN) {
+        L21Service service = s->service;
+        if (!s->service_set)
+            service = s->mode == GEN_MODE_TEXT ? L21_T1 : L21_CC1;
+        std::vector<L21Pair> pairs;
+        if (!gen_caption_pairs(text, GenCaptionStyle{s->mode, s->rows ? s->rows : 3, service}, &pairs, error))
+            return false;
+        // The lead first: null pairs on both fields.
+        std::vector<L21Pair> &mine = l21_service_field(service) == 1 ? fields->field1 : fields->field2;
+        mine.assign((size_t)o->lead, L21_NULL_PAIR);
+        mine.insert(mine.end(), pairs.begin(), pairs.end());
+        gen_fields_extend(fields, mine.size());
+    } else {
+        // The plain stream on field 1, one pass of it.
+        GenOptions pass = *o;
+        pass.blocks = -1;
+        pass.repeat = 1;
+        int64_t frames = gen_stream_blocks(&pass, nplain);
+        for (int64_t f = 0; f < frames; f++)
+            fields->field1.push_back(l21_from_word(gen_frame_word(o, plain, nplain, f)));
+        gen_fields_extend(fields, (size_t)frames);
+    }
+    GenXds xds;
+    xds.program_name = s->program_name ? s->program_name : "";
+    xds.network = s->network ? s->network : "";
+    xds.call_letters = s->call_letters ? s->call_letters : "";
+    xds.has_time = s->time_set;
+    xds.time = s->time;
+    gen_xds_interleave(fields, xds);
+    return true;
+}

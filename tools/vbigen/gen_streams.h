@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "gen_stream_args.h"
 #include "line21.h"
 #include "vbigen_core.h"
 
@@ -55,8 +56,6 @@ void gen_scc_plan(const std::vector<L21SccLine> &field1, const std::vector<L21Sc
 
 // ---------------------------------------------------------------------------
 // Caption text
-
-enum GenMode { GEN_MODE_PLAIN, GEN_MODE_POP_ON, GEN_MODE_ROLL_UP, GEN_MODE_PAINT_ON, GEN_MODE_TEXT };
 
 // "plain", "pop-on", "roll-up", "paint-on", "text".
 bool gen_mode_parse(const char *name, GenMode *mode);
@@ -147,3 +146,36 @@ void gen_render_fields_block(uint8_t *block, L21Pair field1, L21Pair field2, int
 // Renders a two-field stream, the pass repeated as often as o->blocks asks,
 // as gen_stream does for a plain one.
 int64_t gen_stream_fields(const GenOptions *o, const GenFields *fields, GenPut put, void *ctx);
+
+// ---------------------------------------------------------------------------
+// The command line's part
+
+// Reads the value of a stream option: --scc, --scc2, --mode, --rows,
+// --channel, --xds-program-name, --xds-network, --xds-call-letters,
+// --xds-time.  Returns null when it is good, else a message naming the
+// option and the value (written to error).  *known becomes false for any
+// other option name.
+const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *value, char *error, size_t size,
+                              bool *known);
+
+// True when the stream has two fields (SCC files, a caption mode, or XDS);
+// false for the plain stream on one line.
+bool gen_two_fields(const GenStreamArgs *s);
+
+// Null when the options go together, else why not: SCC files with text or
+// a caption mode, --rows without roll-up, a channel that does not suit the
+// mode, the plain stream's own options (--line, --hold, --controls,
+// --copies) in a two-field stream.
+const char *gen_stream_check(const GenArgs *a, char *error, size_t size);
+
+// The lines of a text, numbered from 1, for messages that name them.
+void gen_text_lines(const char *text, size_t len, const std::string &source, std::vector<GenTextLine> *lines);
+
+// Builds the two fields the command line asks for: from the SCC files'
+// texts (scc[i] is the text of a->stream.scc[i]), else from the text lines
+// in a->stream.mode (for the plain mode, the plain pairs on field 1), then
+// XDS on field 2.  False with a message ("FILE:LINE: ...") for bad input;
+// warnings gets one message for every SCC line sent late.
+bool gen_build_fields(const GenArgs *a, const std::string scc[2], const std::vector<GenTextLine> &text,
+                      const uint16_t *plain, size_t nplain, GenFields *fields, std::vector<std::string> *warnings,
+                      std::string *error);

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "gen_stream_args.h"
+
 enum {
     GEN_MAX_CONTROLS = 16,
     GEN_MAX_PAIRS = 1 << 20,   // caption pairs of one pass over the text
@@ -84,6 +86,7 @@ struct GenArgs {
     const char *texts[GEN_MAX_TEXTS];  // -t lines
     int ntexts;
     int first_file;           // argv index of the first text file, or 0
+    GenStreamArgs stream;     // SCC files, caption mode, XDS
     bool help;                // -h or --help
     bool version;             // --version
     char error[256];          // why the command line was refused
