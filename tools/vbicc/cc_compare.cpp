@@ -310,6 +310,31 @@ static std::string frame_runs(const std::vector<int64_t> &frames)
     return out;
 }
 
+// The offset at which the most of the reference's first pairs find the
+// same pair in the capture.
+static int64_t pair_offset(const std::vector<PairAt> &ref, const std::vector<PairAt> &got)
+{
+    std::map<uint16_t, std::vector<int64_t>> frames_of;
+    for (const PairAt &p : got)
+        if (p.ok && frames_of[p.raw].size() < 64)
+            frames_of[p.raw].push_back(p.frame);
+    std::map<int64_t, int> votes;
+    for (size_t k = 0; k < ref.size() && k < 256; k++) {
+        auto it = frames_of.find(ref[k].raw);
+        if (it != frames_of.end())
+            for (int64_t f : it->second)
+                votes[f - ref[k].frame]++;
+    }
+    int64_t best = 0;
+    int most = 0;
+    for (const auto &v : votes)
+        if (v.second > most) {
+            most = v.second;
+            best = v.first;
+        }
+    return best;
+}
+
 static std::string signed_frames(int64_t v)
 {
     return (v > 0 ? "+" : "") + std::to_string(v) + (v == 1 || v == -1 ? " frame" : " frames");
@@ -381,10 +406,8 @@ CompareResult compare_captions(const std::vector<CueText> &ref_in, const std::ve
 
     if (opt.ref_is_scc) {
         // Pairs frame by frame, the reference moved by the cues' offset (or,
-        // with no cue matched, by where the first pairs lie).
-        int64_t poff = offset;
-        if (d.empty() && !ref_pairs.empty() && !got_pairs.empty())
-            poff = got_pairs[0].frame - ref_pairs[0].frame;
+        // with no cue matched, by the offset most pairs agree on).
+        int64_t poff = d.empty() ? pair_offset(ref_pairs, got_pairs) : offset;
         std::map<int64_t, const PairAt *> got_at;
         for (const PairAt &p : got_pairs)
             got_at.emplace(p.frame, &p);
