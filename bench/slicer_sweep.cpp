@@ -18,20 +18,18 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "averaging_slicer.h"
-#include "level_slicer.h"
-#include "marks.h"
-#include "runin_slicer.h"
+#include "caption_programs.h"
 #include "vbi.h"
 #include "vbigen_core.h"
 
 enum {
     SWEEP_MAX_PAIRS = 100000,
-    SWEEP_SLICERS = 3,
+    SWEEP_SLICERS = CAPTION_PROGRAMS,
     SWEEP_NOISE_STEPS = 9,   // 0, 10, ... 80 (of 256 levels)
     SWEEP_NOISE_STEP = 10,
 };
 
+// Column headings, in the order of CaptionPrograms.
 static const char *const slicer_names[SWEEP_SLICERS] = {"averaging", "level", "run-in"};
 
 // The grid: each variant of the signal is swept over the whole noise range.
@@ -59,8 +57,7 @@ struct Tally {
 static Tally tallies[SWEEP_VARIANTS][SWEEP_NOISE_STEPS][SWEEP_SLICERS];
 static uint16_t pairs[SWEEP_MAX_PAIRS];
 static uint8_t line[VBI_LINE_SIZE];
-static uint8_t smoothed[VBI_LINE_SIZE];
-static ScopeMarks scratch_marks;
+static uint8_t sliced[VBI_LINE_SIZE];
 
 static void tally(Tally *t, uint16_t sent, CaptionWord got)
 {
@@ -100,14 +97,11 @@ static void sweep_setting(Tally t[SWEEP_SLICERS], const GenSignal *signal, size_
     gen_noise_init(&noise, seed);
     for (size_t p = 0; p < npairs; p++) {
         gen_render_line(line, pairs[p], signal, &noise);
-        tally(&t[0], pairs[p], AveragingSlicer(line));
-        // capscope slices the line only after smoothing it in place.
-        memcpy(smoothed, line, sizeof line);
-        smooth_line(smoothed);
-        marks_clear(&scratch_marks);
-        tally(&t[1], pairs[p], LevelSlicer(smoothed, &scratch_marks));
-        marks_clear(&scratch_marks);
-        tally(&t[2], pairs[p], RunInSlicer(line, &scratch_marks));
+        // Each slicer on a copy: capscope's smooths the line in place.
+        for (int s = 0; s < SWEEP_SLICERS; s++) {
+            memcpy(sliced, line, sizeof line);
+            tally(&t[s], pairs[p], CaptionPrograms[s].slice(sliced));
+        }
     }
 }
 

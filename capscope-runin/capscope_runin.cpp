@@ -7,11 +7,13 @@
 
 #include "caption.h"
 #include "frame_gaps.h"
+#include "runin_rules.h"
 #include "runin_slicer.h"
 #include "scope_window.h"
 #include "vbi.h"
+#include "vbi_device.h"
 
-enum { SHOWN_SAMPLES = 1600, WINDOW_HEIGHT = 256, FLUSH_AFTER = 15 };
+enum { SHOWN_SAMPLES = SCOPE_SHOWN_SAMPLES, WINDOW_HEIGHT = 256 };
 
 // 1600 by 256 at the top left, asked for at (0, 580) above the desktop's
 // bottom edge; white and black contexts only.
@@ -26,6 +28,7 @@ static const ScopeWindowLayout runin_layout = {
 
 static uint8_t block[VBI_BLOCK_SIZE];
 static ScopeWindow scope;
+static VbiDevice device;
 static XPoint trace_points[SHOWN_SAMPLES];
 static ScopeTicker ticker;
 static CaptionAssembler assembler;
@@ -36,26 +39,27 @@ static char text[4096];
 int main(int argc, char **argv)
 {
     int32_t line_offset = VBI_CAPTION_LINE * VBI_LINE_SIZE;
-    bool end = false;
-    int read_errno = 0;
     gaps.last_counter = 0;
     gaps.frame_gaps = 0;
 
-    int fd = scope_open_device("/dev/vbi");
+    // The device first, so that its message comes first when both it and
+    // the display are missing.
+    vbi_open(&device, "/dev/vbi");
     scope_window_open(&scope, &runin_layout, argc, argv);
     ticker_init(&ticker);
-    caption_assembler_init(&assembler, FLUSH_AFTER, ticker.text, sizeof ticker.text);
+    caption_assembler_init(&assembler, RUNIN_FLUSH_AFTER, ticker.text, sizeof ticker.text);
     for (int i = 0; i < SHOWN_SAMPLES; i++)
         trace_points[i].x = (short)i;
     Display *d = scope.display;
 
-    while (!end) {
+    while (!device.end) {
         // A short read ends the stream; its buffer is still shown and
         // sliced once more.
-        if (!scope_window_wait_block(&scope, fd, block, &line_offset, &end, &read_errno))
+        if (!scope_window_wait_block(&scope, &device, block, &line_offset))
             continue;
         int32_t counter = (int32_t)vbi_frame_counter(block);
-        count_frame_gap(&gaps, counter);
+        if (!runin_takes_block(&gaps, (uint32_t)counter))
+            continue;
 
         XFillRectangle(d, scope.pixmap, scope.fill_gc, 0, 0, SHOWN_SAMPLES, WINDOW_HEIGHT);
         int len = snprintf(text, sizeof text, "%d %d", gaps.frame_gaps, counter);
@@ -68,8 +72,9 @@ int main(int argc, char **argv)
         marks_clear(&marks);
         CaptionWord word = RunInSlicer(s, &marks);
         scope_window_draw_marks(&scope, &marks);
-        int added = add_word(&assembler, word);
-        scope_window_show_pass(&scope, &ticker, assembler.error_count, added, text, sizeof text);
+        ticker_take(&ticker, add_word(&assembler, word));
+        scope_window_show_pass(&scope, &ticker, assembler.error_count, text, sizeof text);
     }
-    return scope_window_finish(&scope, fd, "/dev/vbi", read_errno);
+    scope_window_close(&scope);
+    return vbi_close(&device);
 }

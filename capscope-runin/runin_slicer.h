@@ -8,6 +8,7 @@
 
 #include "caption.h"
 #include "marks.h"
+#include "vbi.h"
 
 // The scan index below which the crest of run-in cycle k and the trough
 // after it must both have been confirmed.
@@ -24,9 +25,9 @@ enum {
     RUNIN_MAX_SPACING = 84,
     RUNIN_THRESHOLD_OFFSET = 7,
     RUNIN_START_BIT = 144,
-    RUNIN_FIRST_BIT = 201,
-    RUNIN_BIT_STEP = 57,
-    RUNIN_WINDOW = 32,
+    RUNIN_FIRST_BIT = RUNIN_START_BIT + CAPTION_BIT_STEP,
+    RUNIN_BIT_STEP = CAPTION_BIT_STEP,
+    RUNIN_WINDOW = CAPTION_BIT_WINDOW,
     RUNIN_LAST_SAMPLE = 1686,   // furthest sample the slicer can read
 };
 

@@ -15,7 +15,7 @@ CaptionWord LevelSlicer(const uint8_t *s, ScopeMarks *marks)
     RunInCrest crest = find_runin_crest(s, 128, 48);
     int top = crest.top, peak = crest.peak, bottom = crest.bottom;
     marks_line(marks, MARK_MARKER_GC, sample_x(peak), 30, sample_x(peak), 255);
-    int start = peak + SLICER_START_BIT;
+    int start = peak + CAPTION_CREST_TO_START;
     marks_line(marks, MARK_MARKER_GC, sample_x(start), 30, sample_x(start), 256);
 
     int threshold = (top + bottom) / 2;
@@ -25,7 +25,7 @@ CaptionWord LevelSlicer(const uint8_t *s, ScopeMarks *marks)
 
     uint32_t bits = 0;
     for (int k = 0; k < 16; k++) {
-        int p = peak + SLICER_BIT0 + SLICER_BIT * k;
+        int p = peak + CAPTION_CREST_TO_BIT0 + CAPTION_BIT_STEP * k;
         if (s[p] > threshold) {
             bits |= 1u << k;
             marks_line(marks, MARK_TEXT_GC, sample_x(p), 30, sample_x(p), 256 - threshold);

@@ -7,15 +7,12 @@
 
 #include "caption.h"
 #include "marks.h"
+#include "vbi.h"
 
 enum {
-    SLICER_PEAK_SEARCH = 250,  // samples searched for the first run-in crest
-    SLICER_START_BIT = 478,    // start-bit sample, counted from the crest
-    SLICER_BIT0 = 535,         // data bit 0, counted from the crest
-    SLICER_BIT = 57,           // samples per bit at 28.636 MHz (56.875)
-    SLICER_LAST_SAMPLE = SLICER_PEAK_SEARCH - 1 + SLICER_BIT0 + 15 * SLICER_BIT,  // 1639
-    SCOPE_SHOWN_SAMPLES = 1600,
-    SMOOTH_LAST_SAMPLE = 1606,  // furthest sample the smoothing reads
+    // The furthest samples the slicer and the smoothing read.
+    SLICER_LAST_SAMPLE = CAPTION_CREST_SEARCH - 1 + CAPTION_CREST_TO_BIT0 + 15 * CAPTION_BIT_STEP,  // 1639
+    SMOOTH_LAST_SAMPLE = SCOPE_SHOWN_SAMPLES + 6,
 };
 
 // Slices one smoothed line s[0..1639] (read only).  Records its decision

@@ -2,18 +2,21 @@
 
 #include <X11/Xutil.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "vbi.h"
 
-const ScopeWindowLayout scope_layout = {800, 256, 100, 900, 100, 900, 256, 0, 800, 256, true};
+// Two samples a pixel across the shown part of the line.
+const ScopeWindowLayout scope_layout = {
+    SCOPE_SHOWN_SAMPLES / 2, 256,  // window and pixmap
+    100, 900,                      // XCreateWindow position
+    100, 900,                      // position hint
+    256, 0,                        // minimum size
+    SCOPE_SHOWN_SAMPLES / 2, 256,  // maximum size
+    true,                          // marker and trace contexts
+};
 
 // A context drawing in one colour on black.  The colour record's pixel is
 // set to white first, so a colour the server refuses (a full colour map)
@@ -40,18 +43,6 @@ static GC plain_gc(ScopeWindow *w, unsigned long fg, unsigned long bg)
     v.foreground = fg;
     v.background = bg;
     return XCreateGC(w->display, w->window, GCForeground | GCBackground, &v);
-}
-
-int scope_open_device(const char *path)
-{
-    int fd = open(path, O_RDONLY);
-    if (fd < 0) {
-        char what[64];
-        snprintf(what, sizeof what, "open %s", path);
-        perror(what);
-        exit(1);
-    }
-    return fd;
 }
 
 void scope_window_open(ScopeWindow *w, const ScopeWindowLayout *layout, int argc, char **argv)
@@ -134,8 +125,7 @@ int32_t scope_window_take_events(ScopeWindow *w, int32_t line_offset)
     return line_offset;
 }
 
-bool scope_window_wait_block(ScopeWindow *w, int vbi_fd, uint8_t *block, int32_t *line_offset,
-                             bool *end, int *read_errno)
+bool scope_window_wait_block(ScopeWindow *w, VbiDevice *device, uint8_t *block, int32_t *line_offset)
 {
     // Xlib reads whatever the server has sent whenever it talks to it (the
     // flush that ends every shown frame, for one), and an event read that
@@ -146,34 +136,18 @@ bool scope_window_wait_block(ScopeWindow *w, int vbi_fd, uint8_t *block, int32_t
     *line_offset = scope_window_take_events(w, *line_offset);
 
     // The queue is empty now, so the wait blocks only until the server or
-    // the device has something.  poll names the two descriptors themselves,
-    // whatever their numbers: a process that inherited many descriptors
-    // may well hold the device or the connection above 1023.
-    struct pollfd ready[2];
-    ready[0].fd = ConnectionNumber(w->display);
-    ready[0].events = POLLIN;
-    ready[0].revents = 0;
-    ready[1].fd = vbi_fd;
-    ready[1].events = POLLIN;
-    ready[1].revents = 0;
-    poll(ready, 2, -1);
+    // the device has something.
+    bool x_ready;
+    bool block_ready = vbi_wait(device, ConnectionNumber(w->display), &x_ready);
 
     // Every press moves on one line before the block of this pass is read,
     // so a burst of presses is applied in full and shows at once.  A hang-up
-    // or an error counts as ready: Xlib or the read that follows meets the
-    // fault and ends the program or the stream.
-    if (ready[0].revents)
+    // or an error counts as ready: Xlib meets the fault and ends the program.
+    if (x_ready)
         *line_offset = scope_window_take_events(w, *line_offset);
-    if (!ready[1].revents)
+    if (!block_ready)
         return false;
-
-    ssize_t n = read(vbi_fd, block, VBI_BLOCK_SIZE);
-    if (n < VBI_BLOCK_SIZE) {
-        *end = true;
-        // A failing device is not the end of a recording.
-        if (n < 0)
-            *read_errno = errno;
-    }
+    vbi_read_block(device, block);
     return true;
 }
 
@@ -197,30 +171,15 @@ void scope_window_draw_text(ScopeWindow *w, int x, int y, const char *text, int 
     XDrawString(w->display, w->pixmap, w->text_gc, x, y, text, len);
 }
 
-void scope_window_show_pass(ScopeWindow *w, ScopeTicker *ticker, int error_count, int added, char *text,
+void scope_window_show_pass(ScopeWindow *w, const ScopeTicker *ticker, int error_count, char *text,
                             size_t text_size)
 {
     scope_window_draw_text(w, 20, 245, text, snprintf(text, text_size, "%d", error_count));
-    ticker->backlog += (uint32_t)added;
-    ticker_step(ticker);
     scope_window_draw_text(w, 90 + ticker->shift, 20, text, snprintf(text, text_size, "%s", ticker->text));
 
     XClearWindow(w->display, w->window);
     // Sent at once, so every frame reaches the screen as it is drawn.
     XFlush(w->display);
-}
-
-int scope_window_finish(ScopeWindow *w, int vbi_fd, const char *device, int read_errno)
-{
-    close(vbi_fd);
-    scope_window_close(w);
-    if (!read_errno)
-        return 0;
-    char what[64];
-    snprintf(what, sizeof what, "read %s", device);
-    errno = read_errno;
-    perror(what);
-    return 1;
 }
 
 void scope_window_close(ScopeWindow *w)

@@ -25,3 +25,9 @@ void ticker_step(ScopeTicker *t)
         t->shift = t->backlog <= TICKER_MAX_BACKLOG ? 12 : 0;
     }
 }
+
+void ticker_take(ScopeTicker *t, int added)
+{
+    t->backlog += (uint32_t)added;
+    ticker_step(t);
+}

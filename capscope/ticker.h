@@ -17,3 +17,8 @@ void ticker_init(ScopeTicker *t);
 // One drawn block's slide, after the assembler has appended its characters
 // and backlog has been raised by them.
 void ticker_step(ScopeTicker *t);
+
+// What a shown pass does to the ticker: the added characters the assembler
+// appended to its text (add_word's count) join the backlog, and the text
+// slides one step.
+void ticker_take(ScopeTicker *t, int added);

@@ -1,14 +1,15 @@
 #include "averaging_slicer.h"
 
 #include "runin_crest.h"
+#include "vbi.h"
 
-// Mean of a 32-sample window, rounded down.
+// Mean of a bit's window, rounded down.
 static int window_level(const uint8_t *w)
 {
     int sum = 0;
-    for (int k = 0; k < 32; k++)
+    for (int k = 0; k < CAPTION_BIT_WINDOW; k++)
         sum += w[k];
-    return sum >> 5;
+    return sum / CAPTION_BIT_WINDOW;
 }
 
 CaptionWord AveragingSlicer(const uint8_t *s)
@@ -17,12 +18,12 @@ CaptionWord AveragingSlicer(const uint8_t *s)
     int top = crest.top, peak = crest.peak, bottom = crest.bottom;
     int threshold = (top + bottom) / 2;
 
-    // The start bit lies one bit (57 samples) before data bit 0.
-    if (window_level(s + peak + 478) <= threshold)
+    // The start bit lies one bit before data bit 0.
+    if (window_level(s + peak + CAPTION_CREST_TO_START) <= threshold)
         return 0;
     uint32_t bits = 0;
     for (int j = 0; j < 16; j++)
-        if (window_level(s + peak + 535 + 57 * j) > threshold)
+        if (window_level(s + peak + CAPTION_CREST_TO_BIT0 + CAPTION_BIT_STEP * j) > threshold)
             bits |= 1u << j;
     if (!caption_parity_ok(bits))
         return 0;

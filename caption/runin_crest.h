@@ -1,9 +1,11 @@
 // The first crest of the clock run-in, as the level and averaging slicers
 // find it: a rise of more than 10 over the best level so far raises it, and
 // a fall of more than 40 below it means the crest has passed.  The search
-// looks at samples 0 to 249 at most.
+// looks at the first CAPTION_CREST_SEARCH samples at most.
 #pragma once
 #include <cstdint>
+
+#include "vbi.h"
 
 struct RunInCrest {
     int top;     // level of the crest
@@ -15,7 +17,7 @@ struct RunInCrest {
 inline RunInCrest find_runin_crest(const uint8_t *s, int top, int peak)
 {
     RunInCrest c = {top, peak, 255};
-    for (int i = 0; i < 250; i++) {
+    for (int i = 0; i < CAPTION_CREST_SEARCH; i++) {
         int v = s[i];
         if (v - c.top > 10) {
             c.top = v;

@@ -273,19 +273,4 @@ TEST_F(CapscopeX, DecodedStreamWritesCaptionLines)
     EXPECT_EQ(r.err, "");
 }
 
-TEST_F(CapscopeX, FailingReadIsReportedAfterItsPass)
-{
-    std::vector<std::vector<uint8_t>> blocks = {make_block(gen_pair('h', 'i'), 2)};
-    for (int i = 0; i < 5; i++)
-        blocks.push_back(make_block(gen_pair(0x14, 0x2c), 4 + 2 * i));
-    std::string capture = blocks_file(blocks);
-    ProcessResult r = run_file(capture);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "hi \n");
-    // The read after the last block fails instead of ending the stream.
-    r = run_file(capture, {"STANDIN_VBI_FAIL_AFTER=6"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "hi \nread /dev/vbi0: Input/output error\n");
-}
-
 }  // namespace

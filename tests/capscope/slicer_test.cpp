@@ -25,9 +25,9 @@ struct Line {
 // crest at peak.
 void place_word(Line &l, int peak, uint16_t word, int high, int low)
 {
-    l[peak + SLICER_START_BIT] = (uint8_t)high;
+    l[peak + CAPTION_CREST_TO_START] = (uint8_t)high;
     for (int k = 0; k < 16; k++)
-        l[peak + SLICER_BIT0 + SLICER_BIT * k] = (uint8_t)(word >> k & 1 ? high : low);
+        l[peak + CAPTION_CREST_TO_BIT0 + CAPTION_BIT_STEP * k] = (uint8_t)(word >> k & 1 ? high : low);
 }
 
 TEST(LevelSlicer, ConstantLineNeverSlices)
@@ -96,7 +96,7 @@ TEST(LevelSlicer, SampleAtThresholdIsZero)
     place_word(l, 48, word, 115, 100);
     EXPECT_EQ(LevelSlicer(l.s.data(), nullptr), word);
 
-    l[48 + SLICER_START_BIT] = 114;  // the start sample equal to the threshold
+    l[48 + CAPTION_CREST_TO_START] = 114;  // the start sample equal to the threshold
     ScopeMarks marks;
     marks_clear(&marks);
     EXPECT_EQ(LevelSlicer(l.s.data(), &marks), 0);
@@ -104,8 +104,8 @@ TEST(LevelSlicer, SampleAtThresholdIsZero)
 
     // A 1 bit at exactly the threshold reads as 0: here the pair then fails
     // parity, since bit 7 ('H' | 0x80) stays set over odd data bits.
-    l[48 + SLICER_START_BIT] = 115;
-    l[48 + SLICER_BIT0 + 3 * SLICER_BIT] = 114;  // 'H' = 0x48 has bit 3 set
+    l[48 + CAPTION_CREST_TO_START] = 115;
+    l[48 + CAPTION_CREST_TO_BIT0 + 3 * CAPTION_BIT_STEP] = 114;  // 'H' = 0x48 has bit 3 set
     EXPECT_EQ(LevelSlicer(l.s.data(), nullptr), 0);
 }
 

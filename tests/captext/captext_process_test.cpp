@@ -87,26 +87,6 @@ TEST_F(Captext, FirstBlockWithCounterZeroIsSkipped)
     EXPECT_EQ(r.err, "z. \n");
 }
 
-TEST_F(Captext, ShortFinalBlockEndsTheStream)
-{
-    std::string s = make_stream(three_lines, default_gen());
-    // Lose the last control pairs: the last line is never written.
-    s.resize(s.size() - 5 * VBI_BLOCK_SIZE + 1000);
-    ProcessResult r = run(s);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "hello there. How are you? \n\"fine,\" she said!  Yes. \n");
-}
-
-TEST_F(Captext, ReadErrorIsReportedAfterWhatWasDecoded)
-{
-    std::string s = make_stream(three_lines, default_gen());
-    long blocks = (long)(s.size() / VBI_BLOCK_SIZE);
-    ProcessResult r = run(s, {"STANDIN_VBI_FAIL_AFTER=" + std::to_string(blocks - 5)});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "hello there. How are you? \n\"fine,\" she said!  Yes. \n"
-                     "read /dev/vbi0: Input/output error\n");
-}
-
 TEST_F(Captext, MissingDevice)
 {
     ProcessOptions opt;

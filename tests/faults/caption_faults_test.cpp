@@ -29,6 +29,11 @@ struct CaptionProgram {
     bool scope;  // needs an X server
     // Which blocks the program decodes, given every block's counter.
     std::vector<bool> (*handled)(const std::vector<uint32_t> &counters);
+    int flush_after;  // the counted control pair that writes a caption line
+    // The program smooths the line in its read buffer before slicing it, so
+    // a pass over a buffer the end left as it was slices a line smoothed
+    // twice, which refuses even a clean pair.
+    bool smooths_buffer;
 };
 
 // captext: a block whose counter differs from the last decoded one (which
@@ -60,9 +65,9 @@ std::vector<bool> runin_rule(const std::vector<uint32_t> &c)
     return std::vector<bool>(c.size(), true);
 }
 
-const CaptionProgram kCaptext = {"captext", "/dev/vbi0", false, captext_rule};
-const CaptionProgram kCapscope = {"capscope", "/dev/vbi0", true, capscope_rule};
-const CaptionProgram kRunin = {"capscope-runin", "/dev/vbi", true, runin_rule};
+const CaptionProgram kCaptext = {"captext", "/dev/vbi0", false, captext_rule, 5, false};
+const CaptionProgram kCapscope = {"capscope", "/dev/vbi0", true, capscope_rule, 5, true};
+const CaptionProgram kRunin = {"capscope-runin", "/dev/vbi", true, runin_rule, 15, false};
 
 // Three lines: captext and capscope write each at its fifth control pair,
 // capscope-runin all three at its fifteenth, so every program ends with an
@@ -188,6 +193,47 @@ TEST_P(CaptionFaults, TruncatedLastBlockEndsTheStream)
         EXPECT_EQ(r.status, 0) << cut << " bytes: " << r.err;
         EXPECT_EQ(r.err, expected) << cut << " bytes";
     }
+}
+
+// The pass after the last read goes over the read buffer as it stands, so
+// the last whole block's counter is offered once more, through the
+// program's block rule: a program that takes it again counts a control pair
+// once more.  Here that count is the one that writes the line.  The end may
+// be a short read (its bytes land at the front of the buffer: short of the
+// caption line, or bringing it afresh), the plain end of the file, or a
+// failed read, which is then reported.
+TEST_P(CaptionFaults, LastBlockIsPassedOnceMoreAtTheEnd)
+{
+    const CaptionProgram *prog = GetParam();
+    GenOptions o = default_gen();
+    o.counter_start = 2;
+    o.counter_step = 2;
+    o.controls[0] = 0x2C14;  // erase displayed memory
+    o.ncontrols = 1;
+    o.control_copies = prog->flush_after - 1;
+    std::string s = make_stream("hi\n", o);
+
+    std::vector<uint32_t> counters;
+    for (long b = 0; b < nblocks(s); b++)
+        counters.push_back(counter_of(s, b));
+    counters.push_back(counters.back());
+    bool again = prog->handled(counters).back();
+    std::string fresh = again ? "hi \n" : "";
+    std::string as_left = again && !prog->smooths_buffer ? "hi \n" : "";
+
+    // The caption line afresh: the front of the last block once more.
+    size_t to_line = (VBI_CAPTION_LINE + 1) * VBI_LINE_SIZE;
+    ProcessResult r = run(s + s.substr(s.size() - VBI_BLOCK_SIZE, to_line));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, fresh);
+    for (size_t tail : {(size_t)0, (size_t)100, to_line - VBI_LINE_SIZE - 1}) {
+        r = run(s + std::string(tail, '\x55'));
+        EXPECT_EQ(r.status, 0) << tail << " bytes: " << r.err;
+        EXPECT_EQ(r.err, as_left) << tail << " bytes";
+    }
+    r = run(s, "/fault.vbi", {"STANDIN_VBI_FAIL_AFTER=" + std::to_string(nblocks(s))});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, as_left + "read " + prog->device + ": Input/output error\n");
 }
 
 // Counters as a driver may hand them out: wrapping from 0xFFFFFFFF to 0,

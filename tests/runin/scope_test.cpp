@@ -248,44 +248,6 @@ TEST_F(RunInScope, DecodedStreamWritesCaptionLinesAndTheTicker)
     EXPECT_EQ(r.err, "one two. Three four. Five six. \n");
 }
 
-TEST_F(RunInScope, ShortReadSlicesTheBufferOnceMore)
-{
-    ASSERT_NO_FATAL_FAILURE(launch());
-    std::vector<uint16_t> pairs = text_pairs("One two.\nThree four.\nFive six.\n");
-    // Up to the second copy of the fourteenth counted control pair, whose
-    // line a short read leaves in the buffer to be sliced once more.
-    size_t upto = 2 + 4 + 6 + 6 + 6 + 5 + 2;
-    for (size_t k = 0; k < upto; k++)
-        send(make_block(pairs[k], (int32_t)k + 1));
-    std::vector<uint8_t> tail(100, 0);
-    ASSERT_TRUE(feed.send(tail.data(), tail.size()));
-    ProcessResult &r = proc.wait();
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "one two. Three four. Five six. \n");
-}
-
-TEST_F(RunInScope, FailedReadIsReportedAfterThePass)
-{
-    std::string dir = make_temp_dir();
-    std::string capture;
-    std::vector<uint16_t> pairs = text_pairs("One two.\nThree four.\nFive six.\n");
-    for (size_t k = 0; k < pairs.size(); k++) {
-        std::vector<uint8_t> b = make_block(pairs[k], (int32_t)k + 1);
-        capture.append((const char *)b.data(), b.size());
-    }
-    write_file(dir + "/capture.vbi", capture);
-    ProcessOptions opt = {};
-    opt.env = standin_env();
-    opt.env.push_back(display_env());
-    opt.env.push_back("STANDIN_VBI=" + dir + "/capture.vbi");
-    opt.env.push_back("STANDIN_VBI_FAIL_AFTER=" + std::to_string(pairs.size() - 4));
-    ProcessResult r = run_process({bin_path("capscope-runin")}, opt);
-    EXPECT_EQ(r.status, 1);
-    // The failing pass slices the last block again, which is the fifteenth
-    // counted control pair; then the failure is reported.
-    EXPECT_EQ(r.err, "one two. Three four. Five six. \nread /dev/vbi: Input/output error\n");
-}
-
 // Start-up failures need no server, or one that cannot be reached.
 TEST(RunInStart, FailuresAreReportedOnceWithStatusOne)
 {

@@ -477,7 +477,8 @@ int64_t gen_stream_fields(const GenOptions *o, const GenFields *fields, GenPut p
 
 static const char *say(char *error, size_t size, const char *opt, const char *value, const char *why)
 {
-    snprintf(error, size, "%s: '%s' %s", opt, value, why);
+    std::string m = std::string(opt) + ": '" + value + "' " + why;
+    snprintf(error, size, "%s", m.c_str());
     return error;
 }
 

@@ -17,7 +17,7 @@ void gen_default_options(GenOptions *o)
     o->signal.noise = 0;
     o->signal.offset = 0;
     o->signal.edge = 6;
-    o->signal.bit = 56.875;
+    o->signal.bit = CAPTION_BIT;
     o->line = VBI_CAPTION_LINE;
     o->counter_start = 1;
     o->counter_step = 1;
@@ -82,14 +82,12 @@ static double ramp(double x, double e)
     return (1 - cos(M_PI * (x + e / 2) / e)) / 2;
 }
 
-static const double START_BIT = 538.5;  // where the start bit begins
-
 // The level of the bit region at u (signal time): cells holds the start bit
 // at bit 0 and the data bits above it.  Only the cells whose span, widened
 // by half an edge, holds u contribute.
 static double cells_level(double u, uint32_t cells, const GenSignal *s)
 {
-    double rel = u - START_BIT, half = s->edge / 2;
+    double rel = u - CAPTION_START_BIT, half = s->edge / 2;
     if (rel <= -half || rel >= 17 * s->bit + half)
         return 0;
     int lo = (int)floor((rel - half) / s->bit), hi = (int)floor((rel + half) / s->bit);
@@ -97,7 +95,7 @@ static double cells_level(double u, uint32_t cells, const GenSignal *s)
     for (int j = lo < 0 ? 0 : lo; j <= hi && j < 17; j++) {
         if (!(cells >> j & 1))
             continue;
-        double a = START_BIT + j * s->bit, b = a + s->bit;
+        double a = CAPTION_START_BIT + j * s->bit, b = a + s->bit;
         level += ramp(u - a, s->edge) - ramp(u - b, s->edge);
     }
     return level;
@@ -111,7 +109,7 @@ static double signal_level(double t, uint16_t word, const GenSignal *s)
     double u = t - s->offset;
     // Clock run-in: seven raised-cosine cycles, one per bit time, rising
     // from blanking to the data level and back.
-    double runin_start = 44.5, runin_end = 44.5 + 7 * s->bit;
+    double runin_start = CAPTION_RUNIN_START, runin_end = CAPTION_RUNIN_START + 7 * s->bit;
     if (u >= runin_start && u < runin_end)
         return s->blank + amp * (1 - cos(2 * M_PI * (u - runin_start) / s->bit)) / 2;
     // Start bit (always 1) then the 16 data bits, NRZ with smooth edges.
@@ -182,12 +180,12 @@ static void cache_signal(const GenSignal *s)
     cache.signal = *s;
     cache.valid = true;
     double half = s->edge / 2;
-    int start = (int)floor(START_BIT - half + s->offset) + 1;
+    int start = (int)floor(CAPTION_START_BIT - half + s->offset) + 1;
     cache.start = start < 0 ? 0 : start > VBI_LINE_SIZE ? VBI_LINE_SIZE : start;
     for (int i = 0; i < cache.start; i++)
         cache.level[i] = signal_level(i, 0x8080, s);
     for (int i = cache.start; i < VBI_LINE_SIZE; i++) {
-        double rel = i - s->offset - START_BIT;
+        double rel = i - s->offset - CAPTION_START_BIT;
         if (rel >= 17 * s->bit + half) {
             cache.cell[i] = NO_CELL;
             continue;

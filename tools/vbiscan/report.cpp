@@ -183,7 +183,7 @@ std::string text_report(const Scan &s, const std::string &source)
     for (int p = 0; p < PROGRAMS; p++) {
         const ProgramRun &pr = s.programs[p];
         texts[p] = program_lines(pr);
-        r += fmt("  %-14s %8llu %8llu %8llu %6zu\n", ProgramNames[p], (unsigned long long)pr.handled,
+        r += fmt("  %-14s %8llu %8llu %8llu %6zu\n", CaptionPrograms[p].name, (unsigned long long)pr.handled,
                  (unsigned long long)pr.decoded, (unsigned long long)pr.refused, texts[p].size());
     }
     for (int p = 0; p < PROGRAMS; p++) {
@@ -192,14 +192,14 @@ std::string text_report(const Scan &s, const std::string &source)
             if (texts[q] == texts[p])
                 same = q;
         if (texts[p].empty()) {
-            r += fmt("  %s prints nothing\n", ProgramNames[p]);
+            r += fmt("  %s prints nothing\n", CaptionPrograms[p].name);
             continue;
         }
         if (same >= 0) {
-            r += fmt("  %s prints the same as %s\n", ProgramNames[p], ProgramNames[same]);
+            r += fmt("  %s prints the same as %s\n", CaptionPrograms[p].name, CaptionPrograms[same].name);
             continue;
         }
-        r += fmt("  %s prints:\n", ProgramNames[p]);
+        r += fmt("  %s prints:\n", CaptionPrograms[p].name);
         size_t shown = std::min(texts[p].size(), (size_t)TEXT_LINES_SHOWN);
         for (size_t i = 0; i < shown; i++)
             r += "    " + texts[p][i] + "\n";
@@ -270,7 +270,7 @@ std::string json_report(const Scan &s, const std::string &source)
     Json programs;
     for (int p = 0; p < PROGRAMS; p++) {
         const ProgramRun &pr = s.programs[p];
-        programs[ProgramNames[p]] = {{"handled", pr.handled},
+        programs[CaptionPrograms[p].name] = {{"handled", pr.handled},
                                      {"decoded", pr.decoded},
                                      {"refused", pr.refused},
                                      {"text", program_lines(pr)},

@@ -8,8 +8,6 @@
 #endif
 
 #include "averaging_slicer.h"
-#include "level_slicer.h"
-#include "runin_slicer.h"
 
 // --- frame counter -------------------------------------------------------
 
@@ -514,20 +512,17 @@ void waterfall_add(Waterfall *w, const uint8_t *line, const uint8_t prog[3], uin
 
 // --- the three caption programs -----------------------------------------
 
-const char *const ProgramNames[PROGRAMS] = {"captext", "capscope", "capscope-runin"};
-
 bool program_init(ProgramRun *p, int which)
 {
-    p->which = which;
+    p->program = &CaptionPrograms[which];
     p->out = open_memstream(&p->text, &p->text_size);
     if (!p->out)
         return false;
-    // The settings each program gives its assembler; no ticker, which only
-    // ever receives what the caption line receives.
-    caption_assembler_init(&p->assembler, which == PROG_RUNIN ? 15 : 5, nullptr, 0);
+    // No ticker, which only ever receives what the caption line receives.
+    caption_assembler_init(&p->assembler, p->program->flush_after, nullptr, 0);
     p->assembler.out = p->out;
     p->handled = p->decoded = p->refused = 0;
-    p->last_counter = 0;
+    program_block_state_init(&p->state);
     p->left_smoothed = false;
     p->end_pass = "none";
     return true;
@@ -542,46 +537,15 @@ void program_free(ProgramRun *p)
     p->text = nullptr;
 }
 
-// The program's own block rule and slicer on line n of its read buffer;
-// capscope smooths that line in place first.  Returns false when the rule
-// skips the block.
-static bool program_slice(ProgramRun *p, uint32_t counter, const uint8_t *line, uint8_t *scope_line,
-                          CaptionWord *word)
-{
-    switch (p->which) {
-    case PROG_CAPTEXT:
-        // Each frame once: a block repeating the last handled counter (or a
-        // first counter of 0) is skipped.
-        if (counter == p->last_counter)
-            return false;
-        p->last_counter = counter;
-        *word = AveragingSlicer(line);
-        return true;
-    case PROG_CAPSCOPE:
-        // Even frames only.
-        if (counter & 1)
-            return false;
-        smooth_line(scope_line);
-        *word = LevelSlicer(scope_line, nullptr);
-        return true;
-    default:
-        *word = RunInSlicer(line, nullptr);
-        return true;
-    }
-}
-
 int program_block(ProgramRun *p, const uint8_t *block, int n)
 {
-    const uint8_t *line = block + n * VBI_LINE_SIZE;
-    uint32_t counter = vbi_frame_counter(block);
+    // A new read: whatever the program left in its buffer is gone.
     p->left_smoothed = false;
-    if (p->which == PROG_CAPSCOPE && !(counter & 1)) {
-        memcpy(p->left_line, line, VBI_LINE_SIZE);
-        p->left_smoothed = true;
-    }
-    CaptionWord word;
-    if (!program_slice(p, counter, line, p->left_line, &word))
+    if (!p->program->takes_block(&p->state, vbi_frame_counter(block)))
         return 0;
+    memcpy(p->left_line, block + n * VBI_LINE_SIZE, VBI_LINE_SIZE);
+    CaptionWord word = p->program->slice(p->left_line);
+    p->left_smoothed = p->program->changes_line;
     p->handled++;
     add_word(&p->assembler, word);
     if (word) {
@@ -595,17 +559,16 @@ int program_block(ProgramRun *p, const uint8_t *block, int n)
 void program_end_pass(ProgramRun *p, const uint8_t *buffer, size_t trailing, int n)
 {
     const size_t base = (size_t)n * VBI_LINE_SIZE;
-    uint32_t counter = vbi_frame_counter(buffer);
+    if (!p->program->takes_block(&p->state, vbi_frame_counter(buffer))) {
+        p->end_pass = "not handled";
+        return;
+    }
     // capscope's buffer still holds its smoothed line where the short read
     // did not reach.
     uint8_t line[VBI_LINE_SIZE];
     for (size_t j = 0; j < VBI_LINE_SIZE; j++)
         line[j] = p->left_smoothed && base + j >= trailing ? p->left_line[j] : buffer[base + j];
-    CaptionWord word;
-    if (!program_slice(p, counter, buffer + base, line, &word)) {
-        p->end_pass = "not handled";
-        return;
-    }
+    CaptionWord word = p->program->slice(line);
     add_word(&p->assembler, word);
     p->end_pass = word ? "decoded" : "refused";
 }

@@ -10,19 +10,13 @@
 #include <vector>
 
 #include "caption.h"
+#include "caption_programs.h"
 #include "vbi.h"
-
-// One caption bit at the device's 28.636 MHz sample clock (8 x 3.579545
-// MHz) is 56.875 samples; the run-in clock has the same period.
-constexpr double CAPTION_BIT = 56.875;
-// The start bit begins 465.5625 samples after the first run-in crest
-// (crest at 72.9375, start bit at 538.5 samples from the line's start).
-constexpr double CREST_TO_START_BIT = 465.5625;
 
 enum {
     RUNIN_CYCLES = 7,
     DATA_BITS = 16,
-    WATERFALL_SAMPLES = 1600,   // the part of the line the scopes show
+    WATERFALL_SAMPLES = SCOPE_SHOWN_SAMPLES,
     WATERFALL_MAX_ROWS = 2000,
     EYE_WIDTH = 456,            // two bit periods at 4 pixels per sample
     EYE_HEIGHT = 256,           // one pixel per level
@@ -111,10 +105,6 @@ void line_accum_add(LineAccum *a, const LineLevels &lv, int samples, bool runin,
 // "run-in only", "signal" (something else varies on the line) or "blank".
 const char *line_verdict(const LineAccum &a);
 
-// Television line of a line index: 10..25 in field 1, 273..288 in field 2.
-inline int line_field(int index) { return index < 16 ? 1 : 2; }
-inline int line_number(int index) { return index < 16 ? 10 + index : 273 + index - 16; }
-
 // --- the caption signal's quality ----------------------------------------
 
 struct SignalAccum {
@@ -189,27 +179,28 @@ void waterfall_add(Waterfall *w, const uint8_t *line, const uint8_t prog[3], uin
 
 // --- the three caption programs -----------------------------------------
 
-enum { PROG_CAPTEXT, PROG_CAPSCOPE, PROG_RUNIN, PROGRAMS };
-extern const char *const ProgramNames[PROGRAMS];
+enum { PROGRAMS = CAPTION_PROGRAMS };
 
 // One caption program replayed on line N: its block rule, its slicer, its
 // assembler settings, and the caption lines it writes.
 struct ProgramRun {
-    int which = PROG_CAPTEXT;
+    const CaptionProgram *program = &CaptionPrograms[PROG_CAPTEXT];
+    ProgramBlockState state;      // what the block rule remembers
     CaptionAssembler assembler;
     FILE *out = nullptr;          // the assembler's caption lines, in memory
     char *text = nullptr;
     size_t text_size = 0;
     uint64_t handled = 0, decoded = 0, refused = 0;
-    uint32_t last_counter = 0;    // captext: counter of the last handled block
-    // capscope smooths the shown line in place in its read buffer: the line
-    // as that program left it, for the pass after a short read.
+    // The line as the program sliced it, and whether the program leaves it
+    // so in its read buffer (capscope smooths the line there in place): the
+    // read buffer's line for the pass after a short read.
     uint8_t left_line[VBI_LINE_SIZE];
     bool left_smoothed = false;
     const char *end_pass = "none";  // what the pass after the last read did
 };
 
-// Sets the program up; false when the memory stream cannot be made.
+// Sets up CaptionPrograms[which]; false when the memory stream cannot be
+// made.
 bool program_init(ProgramRun *p, int which);
 void program_free(ProgramRun *p);
 
