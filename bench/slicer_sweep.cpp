@@ -1,11 +1,12 @@
-// How far each of the three caption slicers can be trusted: every setting
-// of the grid below renders the same sequence of random caption pairs
-// (printable and control pairs, odd parity) into line-21 lines with the
-// signal generator, and hands each line to all three slicers:
+// How far each of the caption slicers can be trusted: every setting of the
+// grid below renders the same sequence of random caption pairs (printable
+// and control pairs, odd parity) into line-21 lines with the signal
+// generator, and hands each line to all four slicers:
 //
 //   `AveragingSlicer` (captext)        on the raw line,
 //   `LevelSlicer` (capscope)           on a copy smoothed as capscope does,
-//   `RunInSlicer` (capscope-runin)     on the raw line.
+//   `RunInSlicer` (capscope-runin)     on the raw line,
+//   `IntegratingSlicer` (the tools')   on the raw line.
 //
 // For every setting and slicer it counts the pairs decoded correctly, the
 // lines refused (word 0) and the pairs decoded wrongly (a word other than
@@ -19,18 +20,21 @@
 #include <cstring>
 
 #include "caption_programs.h"
+#include "integrating_slicer.h"
 #include "vbi.h"
 #include "vbigen_core.h"
 
 enum {
     SWEEP_MAX_PAIRS = 100000,
-    SWEEP_SLICERS = CAPTION_PROGRAMS,
-    SWEEP_NOISE_STEPS = 9,   // 0, 10, ... 80 (of 256 levels)
-    SWEEP_NOISE_STEP = 10,
+    SWEEP_SLICERS = CAPTION_PROGRAMS + 1,   // the three programs', then the integrating slicer
 };
 
-// Column headings, in the order of CaptionPrograms.
-static const char *const slicer_names[SWEEP_SLICERS] = {"averaging", "level", "run-in"};
+// Column headings: the programs' slicers in the order of CaptionPrograms, then the fourth.
+static const char *const slicer_names[SWEEP_SLICERS] = {"averaging", "level", "run-in", "integrating"};
+
+// Noise standard deviations (of 256 levels): finer where the slicers part.
+static const int noise_steps[] = {0, 10, 15, 20, 25, 30, 35, 40, 50, 60, 70, 80};
+enum { SWEEP_NOISE_STEPS = sizeof noise_steps / sizeof noise_steps[0] };
 
 // The grid: each variant of the signal is swept over the whole noise range.
 // Offsets move the whole line (run-in, start bit and data) against the
@@ -44,6 +48,8 @@ static const Variant variants[] = {
     {130, -20},
     {130, 10},
     {130, 20},
+    {130, -60},
+    {130, 60},
     {100, 0},
     {200, 0},
     {200, 20},   // a crest high enough for capscope's slicer to find it, late
@@ -97,11 +103,12 @@ static void sweep_setting(Tally t[SWEEP_SLICERS], const GenSignal *signal, size_
     gen_noise_init(&noise, seed);
     for (size_t p = 0; p < npairs; p++) {
         gen_render_line(line, pairs[p], signal, &noise);
-        // Each slicer on a copy: capscope's smooths the line in place.
-        for (int s = 0; s < SWEEP_SLICERS; s++) {
+        // Each program's slicer on a copy: capscope's smooths the line in place.
+        for (int s = 0; s < CAPTION_PROGRAMS; s++) {
             memcpy(sliced, line, sizeof line);
             tally(&t[s], pairs[p], CaptionPrograms[s].slice(sliced));
         }
+        tally(&t[CAPTION_PROGRAMS], pairs[p], IntegratingSlicer(line, nullptr));
     }
 }
 
@@ -121,7 +128,7 @@ static void print_table(FILE *f, size_t npairs)
     fprintf(f, "\n");
     for (int v = 0; v < SWEEP_VARIANTS; v++)
         for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
-            fprintf(f, "| %.0f | %+.0f | %d |", variants[v].data, variants[v].offset, n * SWEEP_NOISE_STEP);
+            fprintf(f, "| %.0f | %+.0f | %d |", variants[v].data, variants[v].offset, noise_steps[n]);
             for (int s = 0; s < SWEEP_SLICERS; s++) {
                 const Tally *t = &tallies[v][n][s];
                 fprintf(f, " %.1f | %.1f | %.1f |", share(t->correct, npairs), share(t->refused, npairs),
@@ -143,7 +150,7 @@ static void print_data(FILE *f, size_t npairs)
         if (v > 0)
             fprintf(f, "\n\n");
         for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
-            fprintf(f, "%.0f %.0f %d", variants[v].data, variants[v].offset, n * SWEEP_NOISE_STEP);
+            fprintf(f, "%.0f %.0f %d", variants[v].data, variants[v].offset, noise_steps[n]);
             for (int s = 0; s < SWEEP_SLICERS; s++) {
                 const Tally *t = &tallies[v][n][s];
                 fprintf(f, " %.2f %.2f %.2f", share(t->correct, npairs), share(t->refused, npairs),
@@ -192,7 +199,7 @@ int main(int argc, char **argv)
             GenSignal signal = defaults.signal;
             signal.data = variants[v].data;
             signal.offset = variants[v].offset;
-            signal.noise = n * SWEEP_NOISE_STEP;
+            signal.noise = noise_steps[n];
             // The same noise sequence at every setting, only scaled: the
             // settings differ by the signal alone.
             sweep_setting(tallies[v][n], &signal, (size_t)npairs, (uint32_t)seed);

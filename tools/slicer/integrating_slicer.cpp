@@ -34,14 +34,19 @@ enum {
     CLOCK_SCALE = 4096,
     // Samples integrated per bit, centred on the bit: the bit's edges and
     // a few samples of timing error stay outside.
-    BIT_WINDOW = 44,
+    BIT_WINDOW = 54,
     MAX_CANDIDATES = 4,
     MAX_CYCLES = MAX_CANDIDATES + RUNIN_CYCLES,
 };
 
-// A byte that passes the parity check is trusted when the log-likelihood
-// that its two weakest bits were both read wrongly lies below -WEAK_LIMIT.
-constexpr double WEAK_LIMIT = 10;
+// The chance of a wrong pair above which a line is refused, and the odds
+// (against the run-in's own evidence) that the line's framing is one bit
+// off, by which a misread start bit or gap bit counts.  Set so that no more
+// than about one line in 300 is decoded wrongly even where noise refuses
+// nearly all of them.
+constexpr double WEAK_LIMIT = 0.0015;
+constexpr double FRAMING = 0.1;
+constexpr double STRAY_LIMIT = 8;  // in units of the noise on a bit
 
 // --- the clock tables, made by the compiler -----------------------------
 
@@ -86,24 +91,23 @@ constexpr ClockTables clock = make_clock_tables();
 
 // --- sums over stretches of the line --------------------------------------
 
-// What a sinusoid fit needs of samples [from, to): their count, sum and
-// sum of squares, and their products with the clock's cosine and sine.
+// What a sinusoid fit needs of samples [from, to): their count and sum,
+// and their products with the clock's cosine and sine.
 struct ClockSums {
     int n;
-    int32_t sum, sq, sc, ss;
+    int32_t sum, sc, ss;
 };
 
 ClockSums clock_sums(const uint8_t *s, int from, int to)
 {
-    int32_t sum = 0, sq = 0, sc = 0, ss = 0;
+    int32_t sum = 0, sc = 0, ss = 0;
     for (int i = from; i < to; i++) {
-        int32_t v = s[i];
+        int16_t v = s[i];
         sum += v;
-        sq += v * v;
         sc += v * clock.c[i];
         ss += v * clock.s[i];
     }
-    return {to - from, sum, sq, sc, ss};
+    return {to - from, sum, sc, ss};
 }
 
 // The components of the samples along the clock's cosine and sine, after
@@ -116,19 +120,31 @@ void clock_components(const ClockSums &k, int from, int to, double *ci, double *
     *si = ((double)k.ss - mean * (clock.ssum[to] - clock.ssum[from])) / CLOCK_SCALE;
 }
 
-int window_sum(const uint8_t *s, int from)
-{
-    int sum = 0;
-    for (int k = 0; k < BIT_WINDOW; k++)
-        sum += s[from + k];
-    return sum;
-}
+// One bit integrated over the BIT_WINDOW samples around its centre c.  The
+// window is summed in three thirds: on the flat top or bottom of a bit
+// they differ only by noise, so their spread measures the noise that the
+// bit's mean level carries, whatever the noise's bandwidth (as long as its
+// correlation is short against a third).
+struct BitRead {
+    double level;   // mean level of the window
+    double spread;  // sum of squared deviations of the thirds' sums from their mean
+};
 
-// Mean level of the bit centred at c.
-double bit_level(const uint8_t *s, double c)
+BitRead read_bit(const uint8_t *s, double c)
 {
-    int from = (int)std::floor(c - BIT_WINDOW / 2.0 + 0.5);
-    return (double)window_sum(s, from) / BIT_WINDOW;
+    const uint8_t *w = s + (int)std::floor(c - BIT_WINDOW / 2.0 + 0.5);
+    int t[3];
+    for (int k = 0; k < 3; k++) {
+        int sum = 0;
+        for (int i = 0; i < BIT_WINDOW / 3; i++)
+            sum += w[k * (BIT_WINDOW / 3) + i];
+        t[k] = sum;
+    }
+    int total = t[0] + t[1] + t[2];
+    double m = total / 3.0, spread = 0;
+    for (int v : t)
+        spread += (v - m) * (v - m);
+    return {(double)total / BIT_WINDOW, spread};
 }
 
 // The crest of the clock with phase (ci, si) nearest to position near.
@@ -214,7 +230,7 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         for (int j = 0; j < RUNIN_CYCLES; j++)
             score += inphase[k + j];
         double start = p0 + (m_lo + k) * BIT + CREST_TO_START;
-        score += (bit_level(s, start) - bit_level(s, start - BIT)) * BIT_WINDOW;
+        score += (read_bit(s, start).level - read_bit(s, start - BIT).level) * BIT_WINDOW;
         if (best < 0 || score > best_score) {
             best = k;
             best_score = score;
@@ -224,7 +240,7 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // The run-in's own phase, swing and mean level, fitted over its cycles
     // that lie whole inside the line.
     double fi = 0, fq = 0;
-    int64_t n = 0, sum = 0, sq = 0;
+    int64_t n = 0, sum = 0;
     int cycles = 0;
     for (int j = best; j < best + RUNIN_CYCLES; j++) {
         if (!cyc[j].whole)
@@ -233,7 +249,6 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         fq += cyc[j].si;
         n += cyc[j].sums.n;
         sum += cyc[j].sums.sum;
-        sq += cyc[j].sums.sq;
         cycles++;
     }
     if (cycles < 4 || (fi == 0 && fq == 0)) {
@@ -250,33 +265,38 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         r->threshold = mid;
         r->cycles = cycles;
     }
-    (void)sq;
     if (half < 4) {
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
     }
 
     // The start bit, then the 16 data bits, each integrated around its
-    // centre.
-    double level[17];
-    for (int b = 0; b < 17; b++)
-        level[b] = bit_level(s, first + CREST_TO_START + b * BIT);
-    if (level[0] <= mid) {
+    // centre; before the start bit the line rests at blanking.
+    double level[17], spread = 0;
+    BitRead gap = read_bit(s, first + CREST_TO_START - BIT);
+    spread += gap.spread;
+    for (int b = 0; b < 17; b++) {
+        BitRead k = read_bit(s, first + CREST_TO_START + b * BIT);
+        level[b] = k.level;
+        spread += k.spread;
+    }
+    if (level[0] <= mid || gap.level > mid) {
         refuse(r, INTEGRATING_START_BIT);
         return 0;
     }
     unsigned bits = 0;
-    double margin = level[0] - mid, spread = 0;
-    for (int b = 0; b < 17; b++) {
+    double margin = level[0] - mid;
+    for (int b = 1; b < 17; b++) {
         double d = level[b] - mid;
-        if (b > 0 && d > 0)
+        if (d > 0)
             bits |= 1u << (b - 1);
-        double e = std::fabs(d) - half;
-        spread += e * e;
         if (std::fabs(d) < margin)
             margin = std::fabs(d);
     }
-    double noise = std::sqrt(spread / 17);
+    // Each window's thirds give two degrees of freedom of the noise on a
+    // third's sum (18 windows: 36); a window's sum carries that noise three
+    // times over.
+    double noise = std::sqrt(3 * spread / (2 * 18)) / BIT_WINDOW;
     if (r) {
         r->raw = (uint16_t)bits;
         r->margin = margin;
@@ -287,25 +307,38 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         return 0;
     }
 
-    // A byte that passes the parity check yet is wrong has at least two
-    // bits read wrongly, so what counts is how far its two weakest bits
-    // lie from the threshold against the noise.
-    double sigma = noise < 1 ? 1 : noise;
+    // A byte that passes the parity check yet is wrong has an even number
+    // of bits read wrongly, most likely two.  With the bits' levels spread
+    // by Gaussian noise around the two levels, the odds that bits j and k
+    // were both read wrongly are exp(-(L_j + L_k)), L being each bit's
+    // log-likelihood ratio 2 h d / sigma^2 (h half the swing, d the bit's
+    // distance from the threshold).  Summed over all pairs of both bytes,
+    // that is the chance that the pair is wrong; above the limit the line
+    // is refused.
+    double sigma = noise < 0.5 ? 0.5 : noise;
+    double gain = 2 * half / (sigma * sigma);
+    double doubt = FRAMING * (std::exp(-gain * (level[0] - mid)) + std::exp(-gain * (mid - gap.level)));
     for (int byte = 0; byte < 2; byte++) {
-        double w1 = 1e9, w2 = 1e9;
+        double e1 = 0, e2 = 0;
         for (int b = 0; b < 8; b++) {
-            double d = std::fabs(level[1 + byte * 8 + b] - mid);
-            if (d < w1) {
-                w2 = w1;
-                w1 = d;
-            } else if (d < w2) {
-                w2 = d;
-            }
+            // Beyond 40 the bit's share is nothing against the limit.
+            double l = gain * std::fabs(level[1 + byte * 8 + b] - mid);
+            double e = l > 40 ? 0 : std::exp(-l);
+            e1 += e;
+            e2 += e * e;
         }
-        if (2 * half * (w1 + w2) / (sigma * sigma) < WEAK_LIMIT) {
-            refuse(r, INTEGRATING_WEAK);
-            return 0;
-        }
+        doubt += (e1 * e1 - e2) / 2;
+    }
+    // A bit far from both levels on an otherwise quiet line is no noise but
+    // something else on the line (a misplaced edge, interference): it is
+    // not trusted either way.
+    double stray = 0;
+    for (int b = 0; b < 17; b++)
+        if (std::fabs(std::fabs(level[b] - mid) - half) > stray)
+            stray = std::fabs(std::fabs(level[b] - mid) - half);
+    if (doubt > WEAK_LIMIT || stray > STRAY_LIMIT * sigma) {
+        refuse(r, INTEGRATING_WEAK);
+        return 0;
     }
     refuse(r, INTEGRATING_OK);
     return (CaptionWord)bits;

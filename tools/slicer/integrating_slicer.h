@@ -3,9 +3,9 @@
 // each bit on one sample or a short window, this one
 //
 //   - finds the run-in wherever its first crest lies between samples 1 and
-//     141 of the line (timing offsets of -72 to +68 samples against the
-//     nominal crest at 72.94), also when its first cycles fall before the
-//     line's start;
+//     141 of the line (timing offsets of about -70 to +66 samples against
+//     the nominal crest at 72.94), also when its first cycles fall before
+//     the line's start;
 //   - measures the clock's phase as a sinusoid fitted over all its cycles
 //     that lie whole inside the line, so that noise on any one crest moves
 //     the timing little;
@@ -42,9 +42,9 @@ struct IntegratingResult {
     // threshold.  A clean line gives half its swing; 0 when there is no
     // start bit or no run-in.
     double margin;
-    // The noise on the integrated bit levels, in levels: the root mean
-    // square of their distances from the data or blanking level the run-in
-    // set.  0 when no bits were read.
+    // The noise on an integrated bit level, in levels, as measured on the
+    // line: from how much the thirds of each bit's window (and of the gap
+    // before the start bit) differ.  0 when no bits were read.
     double noise;
     // The run-in as fitted (0 when none was found): position of its first
     // crest in samples from the line's start (may be below 0 when the line
