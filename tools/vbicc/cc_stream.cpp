@@ -2,10 +2,8 @@
 
 #include <cstring>
 
-#include "averaging_slicer.h"
+#include "caption_programs.h"
 #include "integrating_slicer.h"
-#include "level_slicer.h"
-#include "runin_slicer.h"
 #include "vbi.h"
 
 static const char *const slicer_names[SLICER_COUNT] = {"integrating", "averaging", "level", "runin"};
@@ -36,22 +34,19 @@ SlicedPair slice_caption_line(SlicerKind k, const uint8_t *line)
             return SlicedPair{true, r.raw};
         return SlicedPair{false, 0};
     }
-    case SLICER_AVERAGING:
-        w = AveragingSlicer(line);
-        break;
-    case SLICER_LEVEL: {
-        // The level slicer reads a smoothed copy, as the scope slices it.
+    default: {
+        // The caption programs' slicers, each with its own preprocessing,
+        // on a copy when that changes the line.
+        const CaptionProgram *p = caption_program(slicer_names[k]);
         uint8_t copy[VBI_LINE_SIZE];
-        memcpy(copy, line, sizeof copy);
-        smooth_line(copy);
-        w = LevelSlicer(copy, nullptr);
+        uint8_t *at = (uint8_t *)line;
+        if (p->changes_line) {
+            memcpy(copy, line, sizeof copy);
+            at = copy;
+        }
+        w = p->slice(at);
         break;
     }
-    case SLICER_RUNIN:
-        w = RunInSlicer(line, nullptr);
-        break;
-    default:
-        break;
     }
     // The programs' slicers answer 0 for "nothing read" and for some parity
     // faults; no pair with good parity is 0.
