@@ -180,6 +180,12 @@ int main(int argc, char **argv)
     }
 
     bool from_stdin = args.capture.empty() || args.capture == "-";
+    // Blocks typed on a terminal are no capture; waiting for them would
+    // only look like a hang.
+    if (from_stdin && isatty(STDIN_FILENO)) {
+        fputs("vbicc: standard input is a terminal; name a capture or pipe one in\nTry 'vbicc --help'.\n", stderr);
+        return 2;
+    }
     const std::string name = from_stdin ? "standard input" : args.capture;
     Reference ref;
     if (!args.compare.empty()) {
