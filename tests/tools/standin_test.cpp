@@ -143,7 +143,7 @@ TEST_F(Standin, RunnerPipesStandardInputAsALiveFeed)
     EXPECT_EQ(r.status, 127);
     r = run_process({bin_path("devstandin")});
     EXPECT_EQ(r.status, 125);
-    EXPECT_EQ(r.err, "devstandin: no program given\ntry 'devstandin --help'\n");
+    EXPECT_EQ(r.err, "devstandin: no program given\nTry 'devstandin --help'.\n");
 }
 
 // Runs a probe (vbiprobe, vbiprobe64, hw_mem_probe, ...) with the stand-in.
@@ -271,11 +271,11 @@ TEST(StandinArgs, ValuesAreCheckedAndPaceTakesNoWord)
         {{"--pace=-2", "p"}, "--pace: '-2' is not a rate of at least 1e-9 blocks per second"},
         {{"--rate", "nan", "p"}, "--rate: 'nan' is not a rate of at least 1e-9 blocks per second"},
         {{"--rate=1e-12", "p"}, "--rate: '1e-12' is not a rate of at least 1e-9 blocks per second"},
-        {{"--fb-fail", "0", "p"}, "--fb-fail: '0' is not an error number from 1 to 4095"},
-        {{"--fb-fail", "4096", "p"}, "--fb-fail: '4096' is not an error number from 1 to 4095"},
-        {{"--fail-after", "-1", "p"}, "--fail-after: '-1' is not a block count"},
-        {{"--help=yes"}, "--help takes no value"},
-        {{"--mem"}, "--mem needs a value"},
+        {{"--fb-fail", "0", "p"}, "--fb-fail: '0' is out of range (1 to 4095)"},
+        {{"--fb-fail", "4096", "p"}, "--fb-fail: '4096' is out of range (1 to 4095)"},
+        {{"--fail-after", "-1", "p"}, "--fail-after: '-1' is out of range (0 or more)"},
+        {{"--help=yes"}, "--help: takes no value"},
+        {{"--mem"}, "--mem: needs a value"},
         {{"--vbi-socket", long_path.c_str(), "p"},
          "--vbi-socket: 'ssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssss"
          "ssssssssssssssssssssssssssssssssss' is not a socket path of 1 to 107 bytes"},
@@ -288,6 +288,29 @@ TEST(StandinArgs, ValuesAreCheckedAndPaceTakesNoWord)
         ASSERT_NE(err, nullptr) << b.args[0];
         EXPECT_STREQ(err, b.message);
     }
+}
+
+// A file where the program belongs is called a capture only when it looks
+// like one: whole blocks, or a block or more that cannot run; never a
+// program or a script.
+TEST(StandinArgs, CaptureWhereTheProgramBelongs)
+{
+    const unsigned char samples[4] = {60, 61, 59, 60}, elf[4] = {0x7f, 'E', 'L', 'F'}, script[4] = {'#', '!', '/', 'b'};
+    EXPECT_TRUE(standin_is_capture(samples, 4, 65536, false));
+    EXPECT_TRUE(standin_is_capture(samples, 4, 3 * 65536, true));   // an execute bit from a FAT stick
+    EXPECT_TRUE(standin_is_capture(samples, 4, 65536 + 100, false));  // cut short
+    EXPECT_FALSE(standin_is_capture(samples, 4, 65536 + 100, true));
+    EXPECT_FALSE(standin_is_capture(samples, 4, 300, false));  // notes, not a capture
+    EXPECT_FALSE(standin_is_capture(samples, 0, 0, false));
+    EXPECT_FALSE(standin_is_capture(elf, 4, 65536, false));
+    EXPECT_FALSE(standin_is_capture(script, 4, 65536, true));
+
+    // Numbers reach the library in plain decimal, as it reads them.
+    StandinArgs a;
+    const char *numbers[] = {"devstandin", "--fail-after=+007", "--fb-fail", "022", "p", nullptr};
+    EXPECT_EQ(standin_parse_args(5, (char **)numbers, &a), nullptr);
+    EXPECT_STREQ(a.fail_after, "7");
+    EXPECT_STREQ(a.fb_fail, "22");
 }
 
 // Usage errors, files that cannot stand for their device and a program
@@ -312,8 +335,8 @@ TEST_F(Standin, RunnerRefusesBeforeTheProgramStarts)
         {{"--cmap", file + "/cmap.txt"}, file + "/cmap.txt: Not a directory", 1},
         {{"--cmap", sub}, sub + ": Is a directory", 1},
         {{"--rate", "0"}, "--rate: '0' is not a rate of at least 1e-9 blocks per second\n"
-                          "try 'devstandin --help'", 125},
-        {{"--pace", file}, file + ": Permission denied", 127},
+                          "Try 'devstandin --help'.", 125},
+        {{"--pace", file}, file + ": is a capture, not a program (did you mean --vbi " + file + "?)", 127},
     };
     for (auto &c : cases) {
         std::vector<std::string> argv = {bin_path("devstandin")};

@@ -153,20 +153,32 @@ TEST(VbigenStreams, PopOnTextAndXdsFromTheCommandLine)
         EXPECT_EQ(other[i], 0x8080) << "frame " << i;
     }
 
-    // CC3 goes on field 2, with the program name between its captions;
-    // every packet's bytes sum to 0 modulo 128.
+    // CC3 goes on field 2, with the program name between its captions.  A
+    // caption that interrupts a packet begins with a control pair, the
+    // packet goes on after a continue code, and its bytes sum to 0 modulo
+    // 128.
     r = run_process({bin_path("vbigen"), "--mode", "roll-up", "--rows", "2", "--channel", "CC3",
                      "--xds-program-name", "Late News", "-n", "200", "-t", "Rain tonight."});
     ASSERT_EQ(r.status, 0) << r.err;
     got = slice(r.out, 27);
-    int packets = 0;
+    EXPECT_EQ(got[2], 0x2515u);  // RU2 on field 2 (0x15) after the lead
+    int packets = 0, resumed = 0;
     unsigned sum = 0;
-    bool in_packet = false;
+    bool in_packet = false, caption = false;
     for (uint16_t w : got) {
         int b1 = w & 0x7F, b2 = w >> 8 & 0x7F;
+        if (w == 0x8080)
+            continue;
         if (b1 == 0x01)
-            in_packet = true, sum = 0;
-        if (!in_packet || (b1 >= 0x10 && b1 <= 0x1F) || b1 == 0x02 || w == 0x8080)
+            in_packet = true, caption = false, sum = 0;
+        if (b1 == 0x02) {
+            EXPECT_TRUE(in_packet && caption);
+            caption = false, resumed++;
+            continue;
+        }
+        if (b1 >= 0x10 && b1 <= 0x1F)
+            caption = true;
+        if (!in_packet || caption)
             continue;
         sum += b1 + b2;
         if (b1 == 0x0F) {
@@ -175,8 +187,10 @@ TEST(VbigenStreams, PopOnTextAndXdsFromTheCommandLine)
             in_packet = false;
         }
     }
-    EXPECT_EQ(packets, 4);  // at frames 0, 60, 120, 180
-    EXPECT_EQ(got[2], 0x2515u);  // RU2 on field 2 after the lead... or XDS
+    // One at frames 0 and 60 of each 80-frame pass (the first interrupted
+    // by the caption), and one at 160.
+    EXPECT_EQ(packets, 5);
+    EXPECT_EQ(resumed, 3);
 }
 
 TEST(VbigenStreams, TextAndOptionsRefusedClearly)
@@ -193,7 +207,7 @@ TEST(VbigenStreams, TextAndOptionsRefusedClearly)
         {{"--mode", "text", "-t", "x", "-t", "a`b"}, 1,
          "-t:1: character '`' (U+0060) is not in the line-21 character sets"},
         {{"--mode", "pop-up"}, 2, "--mode: 'pop-up' is not a mode (plain, pop-on, roll-up, paint-on, text)"},
-        {{"--mode", "roll-up", "--rows", "5"}, 2, "--rows: '5' is not 2, 3 or 4"},
+        {{"--mode", "roll-up", "--rows", "5"}, 2, "--rows: '5' is out of range (2 to 4)"},
         {{"--mode", "pop-on", "--rows", "2"}, 2, "--rows: only --mode roll-up has rows"},
         {{"--mode", "pop-on", "--channel", "T1"}, 2,
          "--channel: T1-T4 are text services; use them with --mode text"},

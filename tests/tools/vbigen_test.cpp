@@ -154,8 +154,10 @@ TEST(Vbigen, OptionValuesAreCheckedOneByOne)
         {{"--edge", "1e"}, "--edge: '1e' is not a number"},
         {{"--noise", "256"}, "--noise: '256' is out of range (0 to 255)"},
         {{"--offset", "-3.5e1"}, nullptr},
-        {{"-x"}, "-x: unknown option"},
-        {{"--nois", "3"}, "--nois: unknown option"},
+        {{"-x"}, "unknown option '-x'"},
+        {{"--nosie", "3"}, "unknown option '--nosie'"},
+        {{"--nois", "3"}, nullptr},  // the one option it abbreviates
+        {{"--co", "3"}, "ambiguous option '--co' (--counter-start, --counter-step, --controls, --copies)"},
         {{"--seed"}, "--seed: needs a value"},
         {{"-n", "010"}, nullptr},
         {{"-n", "1.5"}, "-n: '1.5' is not a whole number"},
@@ -164,7 +166,7 @@ TEST(Vbigen, OptionValuesAreCheckedOneByOne)
         {{"--counter-start", "4294967296"}, "--counter-start: '4294967296' is out of range (0 to 4294967295)"},
         {{"--gap", "-1"}, "--gap: '-1' is out of range (0 to 4294967295)"},
         {{"--line", "32"}, "--line: '32' is out of range (0 to 31)"},
-        {{"--repeat", "99999999999999999999"}, "--repeat: '99999999999999999999' is out of range (1 to 1000)"},
+        {{"--repeat", "99999999999999999999"}, "--repeat: '99999999999999999999' is too large"},
         {{"--controls", "2020"}, "--controls: '2020' is not a list of control pairs such as 1420,142c,142f"},
         {{"--controls", "142g"}, "--controls: '142g' is not a list of control pairs such as 1420,142c,142f"},
         {{"--controls", "1420,"}, nullptr},
@@ -232,11 +234,11 @@ TEST(Vbigen, ReportsLikeAUnixTool)
     std::string vbigen = bin_path("vbigen"), dir = make_temp_dir();
     ProcessResult r = run_process({vbigen, "--noise", "abc", "-o", dir + "/x.vbi"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "vbigen: --noise: 'abc' is not a number\ntry 'vbigen --help'\n");
+    EXPECT_EQ(r.err, "vbigen: --noise: 'abc' is not a number\nTry 'vbigen --help'.\n");
     EXPECT_EQ(access((dir + "/x.vbi").c_str(), F_OK), -1);
     r = run_process({vbigen, "-x"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "vbigen: -x: unknown option\ntry 'vbigen --help'\n");
+    EXPECT_EQ(r.err, "vbigen: unknown option '-x'\nTry 'vbigen --help'.\n");
     EXPECT_EQ(r.out, "");
     for (const char *help : {"-h", "--help"}) {
         r = run_process({vbigen, help});
@@ -246,7 +248,23 @@ TEST(Vbigen, ReportsLikeAUnixTool)
     }
     r = run_process({vbigen, "--version"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(std::regex_match(r.out, std::regex("vbigen [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("vbigen \\(vbitools\\) [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+    r = run_process({vbigen, "--noise=7", "-n5", "-t", "Hi"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.size(), 5u * VBI_BLOCK_SIZE);
+    r = run_process({vbigen, "-n", "99999999999999999999"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "vbigen: -n: '99999999999999999999' is too large\nTry 'vbigen --help'.\n");
+    // A reader that stops early ends the generator by SIGPIPE, as it does
+    // any filter; with SIGPIPE ignored (as this test runs it) it stops
+    // quietly with status 0.
+    r = run_process({"/bin/bash", "-c",
+                     "env --default-signal=PIPE \"$0\" -n 1000 | head -c 100 >/dev/null; echo ${PIPESTATUS[0]}", vbigen});
+    EXPECT_EQ(r.out, "141\n");
+    r = run_process({"/bin/bash", "-c",
+                     "env --ignore-signal=PIPE \"$0\" -n 1000 | head -c 100 >/dev/null; echo ${PIPESTATUS[0]}", vbigen});
+    EXPECT_EQ(r.out, "0\n");
+    EXPECT_EQ(r.err, "");
     r = run_process({vbigen, "-n", "010", "-t", "Ten."});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.size(), 10u * VBI_BLOCK_SIZE);

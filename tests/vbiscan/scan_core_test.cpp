@@ -324,47 +324,6 @@ TEST(ScanPrograms, LastPassOverTheReadBufferAfterTheStreamEnds)
     EXPECT_TRUE(program_lines(tail.s.programs[PROG_CAPSCOPE]).empty());
 }
 
-TEST(ScanCommandLine, OptionsAndTheirErrors)
-{
-    auto parse = [](std::vector<std::string> v, CliArgs *a) {
-        std::vector<char *> argv;
-        v.insert(v.begin(), "vbiscan");
-        for (std::string &s : v)
-            argv.push_back(&s[0]);
-        return parse_args((int)argv.size(), argv.data(), a);
-    };
-    CliArgs a;
-    EXPECT_EQ(parse({"--line", "27", "--json", "--png", "out", "-n", "100", "cap.vbi"}, &a), "");
-    EXPECT_EQ(a.line, 27);
-    EXPECT_TRUE(a.json);
-    EXPECT_EQ(a.png_dir, "out");
-    EXPECT_EQ(a.max_blocks, 100);
-    EXPECT_EQ(a.capture, "cap.vbi");
-    EXPECT_EQ(parse({"--line=0", "-"}, &a), "");
-    EXPECT_EQ(a.line, 0);
-    EXPECT_EQ(capture_name(a), "standard input");
-    EXPECT_EQ(parse({"--", "-n"}, &a), "");
-    EXPECT_EQ(a.capture, "-n");
-    struct Bad {
-        std::vector<std::string> args;
-        const char *message;
-    } bad[] = {
-        {{"--line", "32"}, "--line: '32' is not a line index from 0 to 31"},
-        {{"--line", "-1"}, "--line: '-1' is not a line index from 0 to 31"},
-        {{"--line", "011x"}, "--line: '011x' is not a line index from 0 to 31"},
-        {{"-n", "0"}, "-n: '0' is not a number of blocks (1 or more)"},
-        {{"-n", "0x10"}, "-n: '0x10' is not a number of blocks (1 or more)"},
-        {{"-n"}, "-n: needs a value"},
-        {{"--png", ""}, "--png: needs a folder"},
-        {{"--jsn"}, "unknown option '--jsn'"},
-        {{"-x"}, "unknown option '-x'"},
-        {{"--json=yes"}, "--json: takes no value"},
-        {{"a.vbi", "b.vbi"}, "one capture at most: 'a.vbi' and 'b.vbi'"},
-    };
-    for (const Bad &b : bad)
-        EXPECT_EQ(parse(b.args, &a), b.message);
-}
-
 TEST(ScanReport, JsonCarriesEveryFigureUnderItsKey)
 {
     GenOptions o = default_gen();

@@ -79,15 +79,15 @@ TEST(VbiscanInput, UsageErrorsNameTheOption)
         std::vector<std::string> args;
         std::string first_line;
     } cases[] = {
-        {{"--line", "40"}, "vbiscan: --line: '40' is not a line index from 0 to 31"},
-        {{"-n", "abc"}, "vbiscan: -n: 'abc' is not a number of blocks (1 or more)"},
+        {{"--line", "40"}, "vbiscan: --line: '40' is out of range (0 to 31)"},
+        {{"-n", "abc"}, "vbiscan: -n: 'abc' is not a whole number"},
         {{"--png"}, "vbiscan: --png: needs a value"},
         {{"--frobnicate"}, "vbiscan: unknown option '--frobnicate'"},
     };
     for (const Case &c : cases) {
         ProcessResult r = vbiscan(c.args);
         EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.err, c.first_line + "\ntry 'vbiscan --help'\n");
+        EXPECT_EQ(r.err, c.first_line + "\nTry 'vbiscan --help'.\n");
         EXPECT_EQ(r.out, "");
     }
     ProcessResult help = vbiscan({"--help"});
@@ -96,7 +96,7 @@ TEST(VbiscanInput, UsageErrorsNameTheOption)
     EXPECT_EQ(help.err, "");
     ProcessResult version = vbiscan({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "vbiscan 0.1.0\n");
+    EXPECT_EQ(version.out, "vbiscan (vbitools) 0.1.0\n");
 }
 
 TEST(VbiscanInput, OddBlocksGiveAReport)

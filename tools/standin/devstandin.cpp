@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cli.h"
 #include "standin_args.h"
 
 // The library lies beside this program in the build tree, or in the
@@ -129,6 +130,23 @@ static bool writable_file(const char *path)
     return e == 0;
 }
 
+// A capture named where the program belongs (devstandin capture.vbi
+// captext) is said to be one, with the command that was meant.
+static bool capture_in_place(const char *name)
+{
+    int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    unsigned char head[4];
+    ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, head, sizeof head) : -1;
+    close(fd);
+    if (n < 0 || !standin_is_capture(head, (size_t)n, (long long)st.st_size, access(name, X_OK) == 0))
+        return false;
+    fprintf(stderr, "devstandin: %s: is a capture, not a program (did you mean --vbi %s?)\n", name, name);
+    return true;
+}
+
 // The program is looked up as execvp will look it up, so that a name that
 // cannot run (a capture file given where the program belongs) is reported
 // before anything starts.
@@ -137,6 +155,8 @@ static bool runnable(const char *name)
     struct stat st;
     int e = ENOENT;
     if (strchr(name, '/')) {
+        if (capture_in_place(name))
+            return false;
         if (stat(name, &st) != 0)
             e = errno;
         else if (S_ISDIR(st.st_mode) || access(name, X_OK) != 0)
@@ -156,6 +176,9 @@ static bool runnable(const char *name)
             }
             dir += len + (dir[len] == ':');
         }
+        // Not a program on PATH: perhaps a capture in the current folder.
+        if (capture_in_place(name))
+            return false;
     }
     complain(name, strerror(e));
     return false;
@@ -275,29 +298,17 @@ static int above_stdio(int fd, int cloexec)
     return moved;
 }
 
-static int usage_error(const char *err)
-{
-    fprintf(stderr, "devstandin: %s\ntry 'devstandin --help'\n", err);
-    return 125;
-}
-
 int main(int argc, char **argv)
 {
     StandinArgs args;
-    const char *err = standin_parse_args(argc, argv, &args);
-    if (err)
-        return usage_error(err);
-    if (args.help || args.version) {
-        if (args.help)
-            fputs(standin_usage, stdout);
-        else
-            printf("devstandin (vbitools) %s\n", VT_VERSION);
-        if (fflush(stdout) != 0 || ferror(stdout)) {
-            perror("devstandin: standard output");
-            return 125;
-        }
-        return 0;
-    }
+    // The runner's own failures are 125, apart from any status of the
+    // program it runs.
+    if (const char *err = standin_parse_args(argc, argv, &args))
+        return cli_usage_error("devstandin", err, 125);
+    if (args.help)
+        return cli_print("devstandin", standin_usage, 125);
+    if (args.version)
+        return cli_print("devstandin", cli_version("devstandin"), 125);
     if (!files_usable(args))
         return 1;
     if (!runnable(argv[args.program]))

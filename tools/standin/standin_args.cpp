@@ -2,9 +2,12 @@
 
 #include <sys/un.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "cli.h"
 #include "standin_rules.h"
 
 const char standin_usage[] =
@@ -27,106 +30,118 @@ const char standin_usage[] =
     "An option's value may also follow it after '=' (--vbi=FILE).\n"
     "A device that is not given does not exist for the program.\n";
 
-static const char *const value_options[] = {"--vbi",  "--vbi-socket", "--pace",
-                                            "--rate", "--fail-after", "--fb",
-                                            "--cmap", "--fb-fail",    "--mem"};
+enum { OPT_VBI = 256, OPT_VBI_SOCKET, OPT_PACE, OPT_RATE, OPT_FAIL_AFTER, OPT_FB, OPT_CMAP,
+       OPT_FB_FAIL, OPT_MEM, OPT_HELP, OPT_VERSION };
+static const struct option long_options[] = {
+    {"vbi", required_argument, nullptr, OPT_VBI},
+    {"vbi-socket", required_argument, nullptr, OPT_VBI_SOCKET},
+    // --pace alone is the frame rate; it never takes the next word, so
+    // that "--pace capture.vbi" cannot swallow a file name or a program.
+    {"pace", optional_argument, nullptr, OPT_PACE},
+    {"rate", required_argument, nullptr, OPT_RATE},
+    {"fail-after", required_argument, nullptr, OPT_FAIL_AFTER},
+    {"fb", required_argument, nullptr, OPT_FB},
+    {"cmap", required_argument, nullptr, OPT_CMAP},
+    {"fb-fail", required_argument, nullptr, OPT_FB_FAIL},
+    {"mem", required_argument, nullptr, OPT_MEM},
+    {"help", no_argument, nullptr, OPT_HELP},
+    {"version", no_argument, nullptr, OPT_VERSION},
+    {nullptr, 0, nullptr, 0},
+};
 
-static char message[512];
+static std::string message;
 static char vbi_socket[sizeof(((struct sockaddr_un *)nullptr)->sun_path) + 8];
+// Numbers go to the library as plain decimal, whatever sign or leading
+// zeros they were typed with, so that it reads what the runner checked.
+static char fail_after[24], fb_fail[24];
 
 static const char *say(const char *name, const char *value, const char *what)
 {
-    snprintf(message, sizeof message, "%s: '%s' %s", name, value, what);
-    return message;
+    message = std::string(name) + ": '" + value + "' " + what;
+    return message.c_str();
+}
+
+// A whole number from lo to hi, handed on in plain decimal through text.
+static const char *number(const char *name, const char *value, long long lo, long long hi, char (&text)[24],
+                          const char **out)
+{
+    long long n;
+    if (!cli_whole(name, value, lo, hi, &n, &message))
+        return message.c_str();
+    snprintf(text, sizeof text, "%lld", n);
+    *out = text;
+    return nullptr;
 }
 
 const char *standin_parse_args(int argc, char **argv, StandinArgs *a)
 {
     memset(a, 0, sizeof *a);
-    int i = 1;
-    for (; i < argc && strncmp(argv[i], "--", 2) == 0; i++) {
-        if (strcmp(argv[i], "--") == 0) {
-            i++;
-            break;
-        }
-        // --name value, or --name=value.
-        char name[64];
-        const char *eq = strchr(argv[i], '=');
-        size_t len = eq ? (size_t)(eq - argv[i]) : strlen(argv[i]);
-        snprintf(name, sizeof name, "%.*s", (int)(len < sizeof name ? len : sizeof name - 1),
-                 argv[i]);
-        const char *val = eq ? eq + 1 : nullptr;
-
-        bool flag = strcmp(name, "--help") == 0 || strcmp(name, "--version") == 0;
-        if (flag && val) {
-            snprintf(message, sizeof message, "%s takes no value", name);
-            return message;
-        }
-        if (strcmp(name, "--help") == 0) {
-            a->help = true;
-            return nullptr;
-        }
-        if (strcmp(name, "--version") == 0) {
-            a->version = true;
-            return nullptr;
-        }
-        // --pace alone is the frame rate; it never takes the next word, so
-        // that "--pace capture.vbi" cannot swallow a file name or a program.
-        if (strcmp(name, "--pace") == 0 && !val) {
-            a->pace = "29.97";
-            continue;
-        }
-        bool known = false;
-        for (const char *o : value_options)
-            known |= strcmp(name, o) == 0;
-        if (!known) {
-            snprintf(message, sizeof message, "unknown option '%s'", argv[i]);
-            return message;
-        }
-        if (!val) {
-            if (i + 1 >= argc) {
-                snprintf(message, sizeof message, "%s needs a value", name);
-                return message;
-            }
-            val = argv[++i];
-        }
-
-        if (strcmp(name, "--vbi") == 0) {
+    opterr = 0;
+    optind = 0;  // a fresh scan, also when called again
+    int c;
+    // '+': the options end at the program; what follows it is its own.
+    while ((c = getopt_long(argc, argv, "+:", long_options, nullptr)) != -1) {
+        const char *val = optarg;
+        switch (c) {
+        case OPT_VBI:
             a->vbi_stdin = strcmp(val, "-") == 0;
             a->vbi = a->vbi_stdin ? nullptr : val;
             a->vbi_socket = nullptr;
-        } else if (strcmp(name, "--vbi-socket") == 0) {
+            break;
+        case OPT_VBI_SOCKET:
             if (!*val || strlen(val) >= sizeof vbi_socket - 8)
-                return say(name, val, "is not a socket path of 1 to 107 bytes");
+                return say("--vbi-socket", val, "is not a socket path of 1 to 107 bytes");
             snprintf(vbi_socket, sizeof vbi_socket, "socket:%s", val);
             a->vbi = vbi_socket;
             a->vbi_socket = val;
             a->vbi_stdin = false;
-        } else if (strcmp(name, "--pace") == 0 || strcmp(name, "--rate") == 0) {
+            break;
+        case OPT_PACE:
+        case OPT_RATE: {
             long long period;
-            if (!standin_pace_period(val, &period))
-                return say(name, val, "is not a rate of at least 1e-9 blocks per second");
+            if (c == OPT_PACE && !val)
+                val = "29.97";
+            else if (!standin_pace_period(val, &period))
+                return say(c == OPT_PACE ? "--pace" : "--rate", val,
+                           "is not a rate of at least 1e-9 blocks per second");
             a->pace = val;
-        } else if (strcmp(name, "--fail-after") == 0) {
-            long long n;
-            if (!standin_count(val, &n))
-                return say(name, val, "is not a block count");
-            a->fail_after = val;
-        } else if (strcmp(name, "--fb") == 0) {
-            a->fb = val;
-        } else if (strcmp(name, "--cmap") == 0) {
-            a->cmap = val;
-        } else if (strcmp(name, "--fb-fail") == 0) {
-            int e;
-            if (!standin_errno(val, &e))
-                return say(name, val, "is not an error number from 1 to 4095");
-            a->fb_fail = val;
-        } else {
-            a->mem = val;
+            break;
+        }
+        case OPT_FAIL_AFTER:
+            if (const char *err = number("--fail-after", val, 0, LLONG_MAX, fail_after, &a->fail_after))
+                return err;
+            break;
+        case OPT_FB_FAIL:
+            if (const char *err = number("--fb-fail", val, 1, 4095, fb_fail, &a->fb_fail))
+                return err;
+            break;
+        case OPT_FB: a->fb = val; break;
+        case OPT_CMAP: a->cmap = val; break;
+        case OPT_MEM: a->mem = val; break;
+        case OPT_HELP: a->help = true; break;
+        case OPT_VERSION: a->version = true; break;
+        default:
+            message = cli_option_error(argv, long_options, c);
+            return message.c_str();
         }
     }
-    if (i >= argc)
+    if (a->help || a->version)
+        return nullptr;
+    if (optind >= argc)
         return "no program given";
-    a->program = i;
+    a->program = optind;
     return nullptr;
+}
+
+bool standin_is_capture(const unsigned char *head, size_t n, long long size, bool executable)
+{
+    bool elf = n >= 4 && memcmp(head, "\x7f" "ELF", 4) == 0;
+    bool script = n >= 2 && head[0] == '#' && head[1] == '!';
+    if (elf || script)
+        return false;
+    // Whole blocks are a capture even with an execute bit (a FAT stick):
+    // executed, the shell would read the samples as commands.  A file that
+    // cannot run and holds at least a block is one cut short; a small one
+    // (notes, a text) is only not a program.
+    return (size > 0 && size % STANDIN_BLOCK == 0) || (!executable && size >= STANDIN_BLOCK);
 }

@@ -1,5 +1,6 @@
 // Command line of the devstandin runner.
 #pragma once
+#include <cstddef>
 
 enum { STANDIN_BLOCK = 65536 };
 
@@ -19,8 +20,15 @@ struct StandinArgs {
 };
 
 // Fills args; returns null on success (a request for help or the version
-// included), otherwise one line that names the option and its value.
+// included), otherwise one line that names the option and its value.  The
+// options end at the first word that is not one: the program's name.
 const char *standin_parse_args(int argc, char **argv, StandinArgs *args);
 
 // The usage text (--help), and the synopsis line it starts with.
 extern const char standin_usage[];
+
+// Whether a file that stands where the program belongs is a capture given
+// by mistake (devstandin capture.vbi captext): neither an ELF program nor a
+// script by its first n bytes (head), and either whole blocks of the device
+// or, not executable, at least one block long.
+bool standin_is_capture(const unsigned char *head, size_t n, long long size, bool executable);

@@ -445,8 +445,8 @@ void gen_render_fields_block(uint8_t *block, L21Pair field1, L21Pair field2, int
                              GenNoise *noise)
 {
     memset(block, (int)lround(o->signal.blank), VBI_BLOCK_SIZE);
-    gen_render_signal(block + GEN_FIELD1_LINE * VBI_LINE_SIZE, l21_word(field1), &o->signal, noise);
-    gen_render_signal(block + GEN_FIELD2_LINE * VBI_LINE_SIZE, l21_word(field2), &o->signal, noise);
+    gen_render_signal(block + VBI_CAPTION_LINE * VBI_LINE_SIZE, l21_word(field1), &o->signal, noise);
+    gen_render_signal(block + VBI_CAPTION_LINE_F2 * VBI_LINE_SIZE, l21_word(field2), &o->signal, noise);
     vbi_set_frame_counter(block, gen_counter(o, frame));
 }
 
@@ -513,10 +513,6 @@ const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *v, 
     } else if (strcmp(opt, "--mode") == 0) {
         if (!gen_mode_parse(v, &s->mode))
             return say(error, size, opt, v, "is not a mode (plain, pop-on, roll-up, paint-on, text)");
-    } else if (strcmp(opt, "--rows") == 0) {
-        if (strlen(v) != 1 || v[0] < '2' || v[0] > '4')
-            return say(error, size, opt, v, "is not 2, 3 or 4");
-        s->rows = v[0] - '0';
     } else if (strcmp(opt, "--channel") == 0) {
         if (!l21_service_parse(v, &s->service))
             return say(error, size, opt, v, "is not a channel (CC1, CC2, CC3, CC4, T1, T2, T3, T4)");

@@ -14,8 +14,6 @@
 #include "vbigen_core.h"
 
 enum {
-    GEN_FIELD1_LINE = 11,   // line index of line 21, field 1
-    GEN_FIELD2_LINE = 27,   // line index of line 284, field 2
     GEN_SCC_MARGIN = 30,    // null frames before the first and after the last SCC pair
     GEN_XDS_PERIOD = 60,    // frames from one round of XDS packets to the next (about 2 s)
     GEN_ROW_COLUMNS = 32,   // columns of a caption row
@@ -150,8 +148,7 @@ int64_t gen_stream_fields(const GenOptions *o, const GenFields *fields, GenPut p
 // ---------------------------------------------------------------------------
 // The command line's part
 
-// Reads the value of a stream option: --scc, --scc2, --mode, --rows,
-// --channel, --xds-program-name, --xds-network, --xds-call-letters,
+// Reads the value of a stream option: --scc, --scc2, --mode, --channel, --xds-program-name, --xds-network, --xds-call-letters,
 // --xds-time.  Returns null when it is good, else a message naming the
 // option and the value (written to error).  *known becomes false for any
 // other option name.

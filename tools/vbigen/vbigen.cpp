@@ -5,6 +5,11 @@
 #include <cstring>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "gen_streams.h"
 #include "vbi.h"
 #include "vbigen_core.h"
 
@@ -64,6 +69,24 @@ static int fail(const char *what, const char *why, int status)
     return status;
 }
 
+// Reads a whole file into *data; false with errno set when it cannot.
+static bool read_file(const char *path, std::string *data)
+{
+    FILE *f = fopen(path, "rb");
+    if (!f)
+        return false;
+    char buf[1 << 16];
+    size_t n;
+    errno = 0;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        data->append(buf, n);
+    bool ok = !ferror(f);
+    int saved = errno;
+    fclose(f);
+    errno = saved;
+    return ok;
+}
+
 // Where the blocks go; the first failed write ends the stream.
 struct Output {
     FILE *file;
@@ -95,27 +118,30 @@ static int finish(FILE *f, int error)
 int main(int argc, char **argv)
 {
     GenArgs args;
-    if (const char *err = gen_parse_args(argc, argv, &args)) {
-        fprintf(stderr, "vbigen: %s\ntry 'vbigen --help'\n", err);
-        return 2;
-    }
-    if (args.help || args.version) {
-        fputs(args.help ? usage_text : "vbigen " VT_VERSION "\n", stdout);
-        int error = finish(stdout, 0);
-        return error ? fail("standard output", strerror(error), 1) : 0;
-    }
+    if (const char *err = gen_parse_args(argc, argv, &args))
+        return cli_usage_error("vbigen", err);
+    if (args.help)
+        return cli_print("vbigen", usage_text);
+    if (args.version)
+        return cli_print("vbigen", cli_version("vbigen"));
     // Blocks are binary; on a terminal they would only garble it.
     if (!args.out && isatty(STDOUT_FILENO)) {
         fputs("vbigen: standard output is a terminal; write the blocks to a file (-o FILE) or a pipe\n", stderr);
         return 2;
     }
 
+    // The text once as one string (the plain stream) and once as numbered
+    // lines of their sources (the caption modes, whose messages name them).
     size_t len = 0;
-    for (int i = 0; i < args.ntexts; i++)
+    std::vector<GenTextLine> lines;
+    for (int i = 0; i < args.ntexts; i++) {
         if (!append_text(&len, args.texts[i], strlen(args.texts[i])))
             return fail("-t", "more than 1 MiB of text in all", 1);
+        gen_text_lines(args.texts[i], strlen(args.texts[i]), "-t", &lines);
+    }
     for (int i = args.first_file; i > 0 && i < argc; i++) {
-        FILE *f = strcmp(argv[i], "-") == 0 ? stdin : fopen(argv[i], "r");
+        bool is_stdin = strcmp(argv[i], "-") == 0;
+        FILE *f = is_stdin ? stdin : fopen(argv[i], "r");
         if (!f)
             return fail(argv[i], strerror(errno), 1);
         static char chunk[1 << 20];
@@ -125,11 +151,14 @@ int main(int argc, char **argv)
             return fail(argv[i], strerror(errno ? errno : EIO), 1);
         if (!append_text(&len, chunk, n))
             return fail(argv[i], "more than 1 MiB of text in all", 1);
+        gen_text_lines(chunk, n, is_stdin ? "standard input" : argv[i], &lines);
         if (f != stdin)
             fclose(f);
     }
-    if (len == 0)
+    if (len == 0) {
         append_text(&len, sample_text, strlen(sample_text));
+        gen_text_lines(sample_text, strlen(sample_text), "sample text", &lines);
+    }
 
     const GenOptions *o = &args.opt;
     size_t npairs = gen_text_pairs(text, o, pairs, GEN_MAX_PAIRS + 1);
@@ -138,11 +167,33 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // A two-field stream is built whole before anything is written, so that
+    // bad input leaves no half-written output behind.
+    static GenFields fields;
+    bool two_fields = gen_two_fields(&args.stream);
+    if (two_fields) {
+        std::string scc[2];
+        for (int i = 0; i < 2; i++)
+            if (args.stream.scc[i] && !read_file(args.stream.scc[i], &scc[i]))
+                return fail(args.stream.scc[i], strerror(errno ? errno : EIO), 1);
+        std::vector<std::string> warnings;
+        std::string error;
+        if (!gen_build_fields(&args, scc, lines, pairs, npairs, &fields, &warnings, &error)) {
+            fprintf(stderr, "vbigen: %s\n", error.c_str());
+            return 1;
+        }
+        for (const std::string &w : warnings)
+            fprintf(stderr, "vbigen: %s\n", w.c_str());
+    }
+
     const char *name = args.out ? args.out : "standard output";
     Output out = {stdout, 0};
     if (args.out && !(out.file = fopen(args.out, "wb")))
         return fail(name, strerror(errno), 1);
-    gen_stream(o, pairs, npairs, put_block, &out);
+    if (two_fields)
+        gen_stream_fields(o, &fields, put_block, &out);
+    else
+        gen_stream(o, pairs, npairs, put_block, &out);
     int error = finish(out.file, out.error);
     // A reader that stops early (head, a decoder that ended) is not an
     // error of ours.

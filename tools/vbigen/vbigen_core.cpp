@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "cli.h"
+#include "gen_streams.h"
 #include "vbi.h"
 
 void gen_default_options(GenOptions *o)
@@ -304,80 +307,27 @@ int64_t gen_stream(const GenOptions *o, const uint16_t *pairs, size_t npairs, Ge
     return gen_stream_frames(o, gen_stream_blocks(o, npairs), render_plain, &src, put, ctx);
 }
 
-// Option values are decimal: digits with an optional sign, and for levels
-// and sample counts a fraction and an exponent.  Hexadecimal, octal, "inf",
-// "nan" and leading blanks are not numbers here.
-static bool is_decimal(const char *s, bool fraction)
+static const char *refuse(GenArgs *a, const std::string &why)
 {
-    const char *p = s;
-    if (*p == '-' || *p == '+')
-        p++;
-    bool digits = false;
-    while (*p >= '0' && *p <= '9')
-        p++, digits = true;
-    if (fraction && *p == '.') {
-        p++;
-        while (*p >= '0' && *p <= '9')
-            p++, digits = true;
-    }
-    if (!digits)
-        return false;
-    if (fraction && (*p == 'e' || *p == 'E')) {
-        p++;
-        if (*p == '-' || *p == '+')
-            p++;
-        if (!(*p >= '0' && *p <= '9'))
-            return false;
-        while (*p >= '0' && *p <= '9')
-            p++;
-    }
-    return *p == '\0';
-}
-
-static const char *refuse(GenArgs *a, const char *opt, const char *value, const char *why)
-{
-    snprintf(a->error, sizeof a->error, "%s: '%s' %s", opt, value, why);
+    snprintf(a->error, sizeof a->error, "%s", why.c_str());
     return a->error;
-}
-
-static const char *parse_integer(GenArgs *a, const char *opt, const char *s, long long lo, long long hi,
-                                 long long *out)
-{
-    if (!is_decimal(s, false))
-        return refuse(a, opt, s, "is not a whole number");
-    errno = 0;
-    long long v = strtoll(s, nullptr, 10);
-    if (errno || v < lo || v > hi) {
-        char range[64];
-        snprintf(range, sizeof range, "is out of range (%lld to %lld)", lo, hi);
-        return refuse(a, opt, s, range);
-    }
-    *out = v;
-    return nullptr;
 }
 
 template <typename T>
 static const char *parse_int(GenArgs *a, const char *opt, const char *s, long long lo, long long hi, T *out)
 {
     long long v = 0;
-    const char *err = parse_integer(a, opt, s, lo, hi, &v);
-    if (!err)
-        *out = (T)v;
-    return err;
+    std::string why;
+    if (!cli_whole(opt, s, lo, hi, &v, &why))
+        return refuse(a, why);
+    *out = (T)v;
+    return nullptr;
 }
 
 static const char *parse_double(GenArgs *a, const char *opt, const char *s, double lo, double hi, double *out)
 {
-    if (!is_decimal(s, true))
-        return refuse(a, opt, s, "is not a number");
-    double v = strtod(s, nullptr);
-    if (!(v >= lo && v <= hi)) {
-        char range[64];
-        snprintf(range, sizeof range, "is out of range (%g to %g)", lo, hi);
-        return refuse(a, opt, s, range);
-    }
-    *out = v;
-    return nullptr;
+    std::string why;
+    return cli_real(opt, s, lo, hi, out, &why) ? nullptr : refuse(a, why);
 }
 
 // A list such as 1420,142c,142f: first and second byte of each control
@@ -403,59 +353,96 @@ static bool parse_controls(const char *s, GenOptions *o)
     return o->ncontrols > 0;
 }
 
-// Sets the option opt to v; *known becomes false for a name that is not an
-// option of this program.
-static const char *parse_option(GenArgs *a, const char *opt, const char *v, bool *known)
+// The long options; those without a short form are told apart by a val
+// above any character.
+enum {
+    OPT_BLANK = 256, OPT_DATA, OPT_NOISE, OPT_OFFSET, OPT_EDGE, OPT_LINE, OPT_COUNTER_START,
+    OPT_COUNTER_STEP, OPT_REPEAT, OPT_GAP_EVERY, OPT_GAP, OPT_HOLD, OPT_LEAD, OPT_CONTROLS,
+    OPT_COPIES, OPT_SEED, OPT_VERSION, OPT_SCC, OPT_SCC2, OPT_MODE, OPT_ROWS, OPT_CHANNEL,
+    OPT_XDS_PROGRAM_NAME, OPT_XDS_NETWORK, OPT_XDS_CALL_LETTERS, OPT_XDS_TIME,
+};
+static const struct option long_options[] = {
+    {"blank", required_argument, nullptr, OPT_BLANK},
+    {"data", required_argument, nullptr, OPT_DATA},
+    {"noise", required_argument, nullptr, OPT_NOISE},
+    {"offset", required_argument, nullptr, OPT_OFFSET},
+    {"edge", required_argument, nullptr, OPT_EDGE},
+    {"line", required_argument, nullptr, OPT_LINE},
+    {"counter-start", required_argument, nullptr, OPT_COUNTER_START},
+    {"counter-step", required_argument, nullptr, OPT_COUNTER_STEP},
+    {"repeat", required_argument, nullptr, OPT_REPEAT},
+    {"gap-every", required_argument, nullptr, OPT_GAP_EVERY},
+    {"gap", required_argument, nullptr, OPT_GAP},
+    {"hold", required_argument, nullptr, OPT_HOLD},
+    {"lead", required_argument, nullptr, OPT_LEAD},
+    {"controls", required_argument, nullptr, OPT_CONTROLS},
+    {"copies", required_argument, nullptr, OPT_COPIES},
+    {"seed", required_argument, nullptr, OPT_SEED},
+    {"scc", required_argument, nullptr, OPT_SCC},
+    {"scc2", required_argument, nullptr, OPT_SCC2},
+    {"mode", required_argument, nullptr, OPT_MODE},
+    {"rows", required_argument, nullptr, OPT_ROWS},
+    {"channel", required_argument, nullptr, OPT_CHANNEL},
+    {"xds-program-name", required_argument, nullptr, OPT_XDS_PROGRAM_NAME},
+    {"xds-network", required_argument, nullptr, OPT_XDS_NETWORK},
+    {"xds-call-letters", required_argument, nullptr, OPT_XDS_CALL_LETTERS},
+    {"xds-time", required_argument, nullptr, OPT_XDS_TIME},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, OPT_VERSION},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Sets the option getopt_long returned as c to v.
+static const char *parse_option(GenArgs *a, int c, const char *v)
 {
-    *known = true;
     GenOptions *o = &a->opt;
     GenSignal *sig = &o->signal;
     const long long U32 = 0xFFFFFFFFll;
-    if (strcmp(opt, "-o") == 0) {
-        a->out = v;
-    } else if (strcmp(opt, "-t") == 0) {
+    const std::string name = cli_option_name(c, long_options);
+    const char *opt = name.c_str();
+    switch (c) {
+    case 'h': a->help = true; break;
+    case OPT_VERSION: a->version = true; break;
+    case 'o': a->out = v; break;
+    case 't':
         if (a->ntexts >= GEN_MAX_TEXTS) {
             snprintf(a->error, sizeof a->error, "-t: more than %d lines", GEN_MAX_TEXTS);
             return a->error;
         }
         a->texts[a->ntexts++] = v;
-    } else if (strcmp(opt, "-n") == 0) {
-        return parse_int(a, opt, v, 0, 1LL << 30, &o->blocks);
-    } else if (strcmp(opt, "--blank") == 0) {
-        return parse_double(a, opt, v, 0, 255, &sig->blank);
-    } else if (strcmp(opt, "--data") == 0) {
-        return parse_double(a, opt, v, 0, 255, &sig->data);
-    } else if (strcmp(opt, "--noise") == 0) {
-        return parse_double(a, opt, v, 0, 255, &sig->noise);
-    } else if (strcmp(opt, "--offset") == 0) {
-        return parse_double(a, opt, v, -400, 400, &sig->offset);
-    } else if (strcmp(opt, "--edge") == 0) {
-        return parse_double(a, opt, v, 0, 56, &sig->edge);
-    } else if (strcmp(opt, "--line") == 0) {
-        return parse_int(a, opt, v, 0, 31, &o->line);
-    } else if (strcmp(opt, "--counter-start") == 0) {
-        return parse_int(a, opt, v, 0, U32, &o->counter_start);
-    } else if (strcmp(opt, "--counter-step") == 0) {
-        return parse_int(a, opt, v, 0, U32, &o->counter_step);
-    } else if (strcmp(opt, "--repeat") == 0) {
-        return parse_int(a, opt, v, 1, 1000, &o->repeat);
-    } else if (strcmp(opt, "--gap-every") == 0) {
-        return parse_int(a, opt, v, 1, 1LL << 30, &o->gap_every);
-    } else if (strcmp(opt, "--gap") == 0) {
-        return parse_int(a, opt, v, 0, U32, &o->gap);
-    } else if (strcmp(opt, "--hold") == 0) {
-        return parse_int(a, opt, v, 1, 1000, &o->hold);
-    } else if (strcmp(opt, "--lead") == 0) {
-        return parse_int(a, opt, v, 0, 1LL << 20, &o->lead);
-    } else if (strcmp(opt, "--controls") == 0) {
+        break;
+    case 'n': return parse_int(a, opt, v, 0, 1LL << 30, &o->blocks);
+    case OPT_BLANK: return parse_double(a, opt, v, 0, 255, &sig->blank);
+    case OPT_DATA: return parse_double(a, opt, v, 0, 255, &sig->data);
+    case OPT_NOISE: return parse_double(a, opt, v, 0, 255, &sig->noise);
+    case OPT_OFFSET: return parse_double(a, opt, v, -400, 400, &sig->offset);
+    case OPT_EDGE: return parse_double(a, opt, v, 0, 56, &sig->edge);
+    case OPT_LINE: return parse_int(a, opt, v, 0, 31, &o->line);
+    case OPT_COUNTER_START: return parse_int(a, opt, v, 0, U32, &o->counter_start);
+    case OPT_COUNTER_STEP: return parse_int(a, opt, v, 0, U32, &o->counter_step);
+    case OPT_REPEAT: return parse_int(a, opt, v, 1, 1000, &o->repeat);
+    case OPT_GAP_EVERY: return parse_int(a, opt, v, 1, 1LL << 30, &o->gap_every);
+    case OPT_GAP: return parse_int(a, opt, v, 0, U32, &o->gap);
+    case OPT_HOLD: return parse_int(a, opt, v, 1, 1000, &o->hold);
+    case OPT_LEAD: return parse_int(a, opt, v, 0, 1LL << 20, &o->lead);
+    case OPT_CONTROLS:
         if (!parse_controls(v, o))
-            return refuse(a, opt, v, "is not a list of control pairs such as 1420,142c,142f");
-    } else if (strcmp(opt, "--copies") == 0) {
-        return parse_int(a, opt, v, 1, 100, &o->control_copies);
-    } else if (strcmp(opt, "--seed") == 0) {
-        return parse_int(a, opt, v, 0, U32, &o->seed);
-    } else {
-        *known = false;
+            return refuse(a, std::string(opt) + ": '" + v + "' is not a list of control pairs such as 1420,142c,142f");
+        break;
+    case OPT_COPIES: return parse_int(a, opt, v, 1, 100, &o->control_copies);
+    case OPT_SEED: return parse_int(a, opt, v, 0, U32, &o->seed);
+    case OPT_SCC:
+    case OPT_SCC2:
+    case OPT_MODE:
+    case OPT_CHANNEL:
+    case OPT_XDS_PROGRAM_NAME:
+    case OPT_XDS_NETWORK:
+    case OPT_XDS_CALL_LETTERS:
+    case OPT_XDS_TIME: {
+        bool known;
+        return gen_stream_option(&a->stream, opt, v, a->error, sizeof a->error, &known);
+    }
+    case OPT_ROWS: return parse_int(a, opt, v, 2, 4, &a->stream.rows);
     }
     return nullptr;
 }
@@ -464,33 +451,15 @@ const char *gen_parse_args(int argc, char **argv, GenArgs *a)
 {
     memset(a, 0, sizeof *a);
     gen_default_options(&a->opt);
-    int i = 1;
-    for (; i < argc; i++) {
-        const char *opt = argv[i];
-        if (opt[0] != '-' || strcmp(opt, "-") == 0)
-            break;
-        if (strcmp(opt, "--") == 0) {
-            i++;
-            break;
-        }
-        if (strcmp(opt, "-h") == 0 || strcmp(opt, "--help") == 0) {
-            a->help = true;
-            continue;
-        }
-        if (strcmp(opt, "--version") == 0) {
-            a->version = true;
-            continue;
-        }
-        bool missing = i + 1 >= argc, known;
-        const char *err = parse_option(a, opt, missing ? "" : argv[i + 1], &known);
-        if (!known || missing) {
-            snprintf(a->error, sizeof a->error, "%s: %s", opt, known ? "needs a value" : "unknown option");
-            return a->error;
-        }
-        if (err)
+    opterr = 0;
+    optind = 0;  // a fresh scan, also when called again
+    int c;
+    while ((c = getopt_long(argc, argv, ":ho:t:n:", long_options, nullptr)) != -1) {
+        if (c == '?' || c == ':')
+            return refuse(a, cli_option_error(argv, long_options, c));
+        if (const char *err = parse_option(a, c, optarg))
             return err;
-        i++;
     }
-    a->first_file = i < argc ? i : 0;
-    return nullptr;
+    a->first_file = optind < argc ? optind : 0;
+    return gen_stream_check(a, a->error, sizeof a->error);
 }

@@ -89,7 +89,7 @@ struct GenArgs {
     GenStreamArgs stream;     // SCC files, caption mode, XDS
     bool help;                // -h or --help
     bool version;             // --version
-    char error[256];          // why the command line was refused
+    char error[512];          // why the command line was refused
 };
 
 // Returns null when the arguments are good, else a one-line message for the

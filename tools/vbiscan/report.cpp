@@ -1,113 +1,11 @@
 #include "report.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
-
-const char vbiscan_usage[] =
-    "usage: vbiscan [--line N] [--json] [--png DIR] [-n BLOCKS] [CAPTURE]\n"
-    "Reads a capture of the VBI device once (65536-byte blocks: 32 lines of 2048\n"
-    "samples, the frame counter in the last 4 bytes) and reports the frame counter,\n"
-    "the levels of every line, what captext, capscope and capscope-runin make of\n"
-    "the caption line, and the quality of its signal.  CAPTURE is a file, a VBI\n"
-    "device node, or - or nothing for standard input.\n"
-    "  --line N     the line studied in depth, 0 to 31 (11)\n"
-    "  --json       the report as one JSON object instead of text\n"
-    "  --png DIR    also write DIR/waterfall.png, DIR/eye.png and DIR/lines.png\n"
-    "  -n BLOCKS    stop after BLOCKS blocks\n"
-    "  -h, --help   show a summary of the options\n"
-    "  --version    show the version\n";
-
-// --- command line ----------------------------------------------------------
-
-// A decimal number from lo to hi, nothing else (no sign, no hex, no octal).
-static bool parse_decimal(const char *s, long long lo, long long hi, long long *out)
-{
-    if (!*s)
-        return false;
-    for (const char *p = s; *p; p++)
-        if (*p < '0' || *p > '9')
-            return false;
-    errno = 0;
-    long long v = strtoll(s, nullptr, 10);
-    if (errno || v < lo || v > hi)
-        return false;
-    *out = v;
-    return true;
-}
-
-std::string parse_args(int argc, char **argv, CliArgs *a)
-{
-    *a = CliArgs();
-    bool only_files = false;
-    for (int i = 1; i < argc; i++) {
-        std::string opt = argv[i];
-        if (only_files || opt == "-" || opt.empty() || opt[0] != '-') {
-            if (!a->capture.empty())
-                return "one capture at most: '" + a->capture + "' and '" + opt + "'";
-            a->capture = opt;
-            continue;
-        }
-        if (opt == "--") {
-            only_files = true;
-            continue;
-        }
-        if (opt == "-h" || opt == "--help") {
-            a->help = true;
-            continue;
-        }
-        if (opt == "--version") {
-            a->version = true;
-            continue;
-        }
-        if (opt == "--json") {
-            a->json = true;
-            continue;
-        }
-        // Options with a value, as "--opt VALUE" or "--opt=VALUE".
-        std::string value;
-        bool has_value = false;
-        size_t eq = opt.find('=');
-        if (opt.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-            value = opt.substr(eq + 1);
-            opt = opt.substr(0, eq);
-            has_value = true;
-        }
-        if (has_value && (opt == "--json" || opt == "--help" || opt == "--version"))
-            return opt + ": takes no value";
-        if (opt != "--line" && opt != "--png" && opt != "-n")
-            return "unknown option '" + opt + "'";
-        if (!has_value) {
-            if (i + 1 >= argc)
-                return opt + ": needs a value";
-            value = argv[++i];
-        }
-        long long v;
-        if (opt == "--line") {
-            if (!parse_decimal(value.c_str(), 0, VBI_LINES - 1, &v))
-                return "--line: '" + value + "' is not a line index from 0 to 31";
-            a->line = (int)v;
-        } else if (opt == "-n") {
-            if (!parse_decimal(value.c_str(), 1, 1LL << 40, &v))
-                return "-n: '" + value + "' is not a number of blocks (1 or more)";
-            a->max_blocks = v;
-        } else {
-            if (value.empty())
-                return "--png: needs a folder";
-            a->png_dir = value;
-        }
-    }
-    return "";
-}
-
-std::string capture_name(const CliArgs &a)
-{
-    return a.capture.empty() || a.capture == "-" ? "standard input" : a.capture;
-}
 
 // --- text report -------------------------------------------------------------
 

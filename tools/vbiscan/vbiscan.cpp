@@ -10,8 +10,10 @@
 #include <cstring>
 #include <string>
 
+#include "cli.h"
 #include "pictures.h"
 #include "report.h"
+#include "scan_args.h"
 #include "scan_core.h"
 #include "vbi.h"
 
@@ -45,20 +47,14 @@ static ssize_t read_block(int fd)
 
 int main(int argc, char **argv)
 {
-    CliArgs args;
-    std::string err = parse_args(argc, argv, &args);
-    if (!err.empty()) {
-        fprintf(stderr, "vbiscan: %s\ntry 'vbiscan --help'\n", err.c_str());
-        return 2;
-    }
-    if (args.help) {
-        fputs(vbiscan_usage, stdout);
-        return fflush(stdout) == 0 ? 0 : 1;
-    }
-    if (args.version) {
-        puts("vbiscan " VBISCAN_VERSION);
-        return fflush(stdout) == 0 ? 0 : 1;
-    }
+    ScanArgs args;
+    std::string err = scan_parse_args(argc, argv, &args);
+    if (!err.empty())
+        return cli_usage_error("vbiscan", err);
+    if (args.help)
+        return cli_print("vbiscan", vbiscan_usage);
+    if (args.version)
+        return cli_print("vbiscan", cli_version("vbiscan"));
 
     const std::string name = capture_name(args);
     int fd = 0;
