@@ -147,12 +147,13 @@ TEST(VbiccArgs, UsageErrors)
     } cases[] = {
         {{"-c", "CC9"}, "-c: 'CC9' is no service (CC1, CC2, CC3, CC4, T1, T2, T3, T4)"},
         {{"-f", "xml"}, "-f: 'xml' is no format (text, srt, vtt, scc, json)"},
-        {{"--tolerance", "-1"}, "--tolerance: '-1' is not a number of frames from 0 to 100000"},
+        {{"--tolerance", "-1"}, "--tolerance: '-1' is out of range (0 to 100000)"},
         {{"--slicer", "best"}, "--slicer: 'best' is no slicer (integrating, averaging, level, runin)"},
         {{"-c", "T2", "-f", "srt"}, "-f srt: T2 is a text service, not captions; its rows go to -f text and -f json"},
         {{"a.vbi", "b.vbi"}, "one capture at most: 'a.vbi' and 'b.vbi'"},
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"-o"}, "-o: needs a value"},
+        {{"--tolerance=2x"}, "--tolerance: '2x' is not a whole number"},
     };
     for (const Case &c : cases) {
         std::vector<char *> argv = {(char *)"vbicc"};

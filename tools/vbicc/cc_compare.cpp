@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <memory>
 
 #include "cc_output.h"
 
@@ -465,7 +466,8 @@ void CompareSink::pair(int field, int64_t frame, uint16_t raw, bool ok)
 std::vector<CueText> decode_pairs(const std::vector<PairAt> &pairs, int service)
 {
     CompareSink sink(service);
-    static CcDecoder d;
+    std::unique_ptr<CcDecoder> decoder(new CcDecoder);
+    CcDecoder &d = *decoder;
     cc_init(&d, &sink);
     int field = cc_service_field(service);
     int64_t last = -1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cc_decoder.h"
+#include "cc_stream.h"
 
 // A cue reduced to what the comparison looks at: its start and end in
 // frames and its rows, trimmed, joined by newlines.
@@ -65,7 +66,7 @@ std::vector<CueText> decode_pairs(const std::vector<PairAt> &pairs, int service)
 
 // Collects what the comparison needs while a capture is decoded: the
 // service's captions and the non-null pairs of its field.
-struct CompareSink : CcSink {
+struct CompareSink : StreamSink {
     int service;
     std::vector<CueText> cues;
     std::vector<PairAt> pairs;

@@ -16,6 +16,7 @@
 #include "cc_compare.h"
 #include "cc_output.h"
 #include "cc_stream.h"
+#include "cli.h"
 #include "line21.h"
 #include "vbi.h"
 #include "vbicc_args.h"
@@ -131,6 +132,13 @@ struct Output {
             return out + ": " + strerror(errno);
         fchmod(fd, 0666 & ~current_umask());
         file = fdopen(fd, "w");
+        if (!file) {
+            std::string why = strerror(errno);
+            close(fd);
+            unlink(temp.c_str());
+            file = stdout;
+            return out + ": " + why;
+        }
         return "";
     }
     static mode_t current_umask()
@@ -170,22 +178,16 @@ int main(int argc, char **argv)
 {
     VbiccArgs args;
     std::string err = parse_vbicc_args(argc, argv, &args);
-    if (!err.empty()) {
-        fprintf(stderr, "vbicc: %s\nTry 'vbicc --help'.\n", err.c_str());
-        return 2;
-    }
-    if (args.help || args.version) {
-        fputs(args.help ? vbicc_usage : "vbicc (vbitools) " VT_VERSION "\n", stdout);
-        return fflush(stdout) == 0 ? 0 : fail("standard output", strerror(errno));
-    }
+    if (!err.empty())
+        return cli_usage_error("vbicc", err);
+    if (args.help || args.version)
+        return cli_print("vbicc", args.help ? vbicc_usage : cli_version("vbicc"));
 
     bool from_stdin = args.capture.empty() || args.capture == "-";
     // Blocks typed on a terminal are no capture; waiting for them would
     // only look like a hang.
-    if (from_stdin && isatty(STDIN_FILENO)) {
-        fputs("vbicc: standard input is a terminal; name a capture or pipe one in\nTry 'vbicc --help'.\n", stderr);
-        return 2;
-    }
+    if (from_stdin && isatty(STDIN_FILENO))
+        return cli_usage_error("vbicc", "standard input is a terminal; name a capture or pipe one in");
     const std::string name = from_stdin ? "standard input" : args.capture;
     Reference ref;
     if (!args.compare.empty()) {
@@ -214,20 +216,12 @@ int main(int argc, char **argv)
 
     CompareSink collect(args.service);
     std::unique_ptr<Writer> writer;
-    StreamSink *sink;
-    struct Forward : StreamSink {
-        CompareSink *c;
-        void caption(const CcCaption &x) override { c->caption(x); }
-        void pair(int f, int64_t fr, uint16_t raw, bool ok) override { c->pair(f, fr, raw, ok); }
-    } forward;
-    forward.c = &collect;
+    StreamSink *sink = &collect;
     if (args.compare.empty()) {
         // JSON covers every service unless one is asked for.
         int service = args.format == FMT_JSON && !args.service_given ? -1 : args.service;
         writer = make_writer(args.format, service, out.file, &stream);
         sink = writer.get();
-    } else {
-        sink = &forward;
     }
     stream_init(&stream, args.slicer, sink);
 

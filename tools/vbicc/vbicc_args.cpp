@@ -1,9 +1,6 @@
 #include "vbicc_args.h"
 
-#include <getopt.h>
-
-#include <cerrno>
-#include <cstdlib>
+#include "cli.h"
 
 const char vbicc_usage[] =
     "usage: vbicc [-c SERVICE] [-f FORMAT] [-o FILE] [--slicer NAME] [--compare REF]\n"
@@ -19,20 +16,6 @@ const char vbicc_usage[] =
     "      --tolerance FRAMES cue times may stray this far from the offset (2)\n"
     "  -h, --help             print this summary and exit\n"
     "      --version          print the version and exit\n";
-
-// A decimal number from 0 to max, nothing else.
-static bool parse_count(const char *s, long max, long *v)
-{
-    if (*s < '0' || *s > '9')
-        return false;
-    errno = 0;
-    char *end;
-    long n = strtol(s, &end, 10);
-    if (*end || errno || n > max)
-        return false;
-    *v = n;
-    return true;
-}
 
 std::string parse_vbicc_args(int argc, char **argv, VbiccArgs *a)
 {
@@ -86,9 +69,10 @@ std::string parse_vbicc_args(int argc, char **argv, VbiccArgs *a)
             a->compare = v;
             break;
         case OPT_TOLERANCE: {
-            long n;
-            if (!parse_count(v.c_str(), 100000, &n))
-                return "--tolerance: '" + v + "' is not a number of frames from 0 to 100000";
+            long long n;
+            std::string why;
+            if (!cli_whole("--tolerance", optarg, 0, 100000, &n, &why))
+                return why;
             a->tolerance = (int)n;
             break;
         }
@@ -98,10 +82,8 @@ std::string parse_vbicc_args(int argc, char **argv, VbiccArgs *a)
         case OPT_VERSION:
             a->version = true;
             break;
-        case ':':
-            return std::string(argv[optind - 1]) + ": needs a value";
         default:
-            return "unknown option '" + std::string(argv[optind - 1]) + "'";
+            return cli_option_error(argv, options, c);
         }
     }
     if (optind < argc)
