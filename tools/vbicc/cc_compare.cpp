@@ -214,10 +214,12 @@ static int64_t first_offset(const std::vector<CueText> &ref, const std::vector<C
 
 // The in-order matching of greatest weight: every reference cue to at most
 // one received cue and back, neither order crossed.  Candidates are the
-// pairs of cues within reach of each other in time whose texts are alike;
+// pairs of cues within reach of each other in time whose texts are alike,
+// or that start within the tolerance of each other;
 // the heaviest chain over them is found with a prefix maximum over the
 // received cues.  Returns match[i] = index into got, or -1.
-static std::vector<int> match_cues(const std::vector<CueText> &ref, const std::vector<CueText> &got, int64_t off)
+static std::vector<int> match_cues(const std::vector<CueText> &ref, const std::vector<CueText> &got, int64_t off,
+                                   int tolerance)
 {
     struct Cand {
         size_t i, j;
@@ -231,11 +233,13 @@ static std::vector<int> match_cues(const std::vector<CueText> &ref, const std::v
         while (lo < got.size() && got[lo].start < at - MATCH_WINDOW)
             lo++;
         for (size_t j = lo; j < got.size() && got[j].start <= at + MATCH_WINDOW; j++) {
+            // Alike texts match; so do cues that start where the offset
+            // puts them, however much of their text was lost.
             double cer = ref[i].text == got[j].text ? 0 : char_error_rate(ref[i].text, got[j].text);
-            if (cer > 0.5)
-                continue;
-            double near = 1.0 / (1.0 + (double)std::llabs(got[j].start - at));
-            cands.push_back({i, j, 2.0 - cer + 0.01 * near, 0, -1});
+            int64_t dt = std::llabs(got[j].start - at);
+            double w = cer <= 0.5 ? 2.0 - cer : dt <= tolerance ? 0.5 : 0;
+            if (w > 0)
+                cands.push_back({i, j, w + 0.01 / (1.0 + (double)dt), 0, -1});
         }
     }
     // Fenwick tree over got indices of (best chain weight, candidate).
@@ -350,7 +354,7 @@ CompareResult compare_captions(const std::vector<CueText> &ref_in, const std::ve
     std::stable_sort(ref.begin(), ref.end(), by_start);
     std::stable_sort(got.begin(), got.end(), by_start);
 
-    std::vector<int> match = match_cues(ref, got, first_offset(ref, got));
+    std::vector<int> match = match_cues(ref, got, first_offset(ref, got), opt.tolerance);
     std::vector<int64_t> d;
     std::vector<bool> got_used(got.size());
     for (size_t i = 0; i < ref.size(); i++)
@@ -393,7 +397,7 @@ CompareResult compare_captions(const std::vector<CueText> &ref_in, const std::ve
     std::string extra_lines;
     for (size_t j = 0; j < got.size(); j++)
         if (!got_used[j] && ++extra <= FAULTS_SHOWN)
-            extra_lines += "  extra: at " + cue_time(got[j].start) + ": " + indent_rows(got[j].text) + "\n";
+            extra_lines += "  extra: at " + cue_time(got[j].start - offset) + ": " + indent_rows(got[j].text) + "\n";
 
     std::string r = "reference: " + opt.ref_name + " (" + (opt.ref_is_scc ? "SCC" : "SRT") + "), " + opt.service +
                     "\ncapture: " + opt.capture_name + "\n";
