@@ -269,42 +269,4 @@ TEST(VbiccDecoder, ExtendedDataServicesWithContinueAndChecksum)
     EXPECT_EQ(rows_of(d.captions[0]), std::vector<std::string>{"CC3"});
 }
 
-TEST(VbiccDecoder, TimeOfDayPacket)
-{
-    L21XdsTime t{2026, 12, 9, 14, 30, l21_weekday(2026, 12, 9), false, true, false};
-    std::string chars;
-    ASSERT_TRUE(l21_xds_time_encode(t, &chars));
-    Feed f;
-    f.field = 2;
-    for (L21Pair p : l21_xds_packet(L21_XDS_MISC, L21_XDS_TYPE_TIME_OF_DAY, chars))
-        f.pairs.push_back(l21_word(p));
-    Decoded d({f});
-    ASSERT_EQ(d.packets.size(), 1u);
-    std::string what;
-    EXPECT_EQ(xds_value(d.packets[0], &what), "2026-12-09T14:30Z");
-    EXPECT_EQ(what, "time_of_day");
-}
-
-TEST(VbiccDecoder, RandomPairsOnBothFieldsKeepTheScreenInBounds)
-{
-    uint32_t seed = 12345;
-    Feed f1, f2;
-    f2.field = 2;
-    for (int k = 0; k < 20000; k++) {
-        seed = seed * 1103515245 + 12345;
-        f1.pairs.push_back((uint16_t)(seed >> 8));
-        seed = seed * 1103515245 + 12345;
-        f2.pairs.push_back((uint16_t)(seed >> 8));
-    }
-    Decoded d({f1, f2});
-    for (const CcCaption &c : d.captions) {
-        EXPECT_LE(c.start_frame, c.end_frame);
-        for (const CcCaptionRow &r : c.rows) {
-            EXPECT_GE(r.row, 1);
-            EXPECT_LE(r.row, 15);
-            EXPECT_LE(r.column + (int)r.cells.size(), 32);
-        }
-    }
-}
-
 }  // namespace
