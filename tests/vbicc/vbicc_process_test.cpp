@@ -364,6 +364,14 @@ TEST(VbiccInput, BadInputAndBadCommandLines)
     EXPECT_EQ(lines.back()["blocks"], 40);
     EXPECT_EQ(lines.back()["captions"]["CC1"], 0);
 
+    // A device whose read fails after 200 blocks: the captions that came
+    // are written, the failure named, the status 1.
+    std::string pop = generate(s, "pop.vbi", {"--scc", scc_dir + "/pop-on.scc"});
+    ProcessResult f = run_process({bin_path("devstandin"), "--vbi", pop, "--fail-after", "200", bin_path("vbicc"), "/dev/vbi0"});
+    EXPECT_EQ(f.status, 1);
+    EXPECT_EQ(f.err, "vbicc: /dev/vbi0: Input/output error\n");
+    EXPECT_EQ(f.out.rfind("00:00:03.003  Good evening, and welcome.\n00:00:06.006  Heavy rain", 0), 0u) << f.out;
+
     ProcessResult v = vbicc({"--version"});
     EXPECT_EQ(v.out, "vbicc (vbitools) " VT_VERSION "\n");
 }

@@ -226,17 +226,15 @@ int main(int argc, char **argv)
     stream_init(&stream, args.slicer, sink);
 
     size_t trailing = 0;
+    int read_errno = 0;
     for (;;) {
         ssize_t n = read_block(fd);
         if (n < 0) {
-            int e = errno;
+            read_errno = errno;
             if (stream.blocks == 0) {
                 out.discard();
-                return fail(name, strerror(e));
+                return fail(name, strerror(read_errno));
             }
-            // A device that fails after delivering blocks: what came is
-            // decoded and written, then the failure is reported.
-            fail(name, strerror(e));
             break;
         }
         if (n < (ssize_t)sizeof block) {
@@ -283,6 +281,13 @@ int main(int argc, char **argv)
             return fail(args.out.empty() ? "standard output" : args.out, strerror(e));
         }
         status = r.same ? 0 : 3;
+    }
+    // A device that failed after delivering blocks: what came was decoded
+    // and written to standard output, but a file named by -o is not left
+    // half done.
+    if (read_errno) {
+        out.discard();
+        return fail(name, strerror(read_errno));
     }
     why = out.commit();
     if (!why.empty()) {
