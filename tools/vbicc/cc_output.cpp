@@ -37,6 +37,9 @@ int64_t frame_ms(int64_t frame, int field)
 
 std::string clock_time(int64_t ms, char sep)
 {
+    // A comparison can put a received cue before the reference's start.
+    if (ms < 0)
+        return "-" + clock_time(-ms, sep);
     char buf[40];
     snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld%c%03lld", (long long)(ms / 3600000),
              (long long)(ms / 60000 % 60), (long long)(ms / 1000 % 60), sep, (long long)(ms % 1000));
@@ -45,9 +48,11 @@ std::string clock_time(int64_t ms, char sep)
 
 std::string drop_frame_code(int64_t frame)
 {
-    // Time codes name one day; a longer capture starts the day again.
+    // Time codes name one day; a longer capture starts the day again (and
+    // a frame before the first is on the day before).
+    const int64_t day = L21_LAST_TIMECODE_FRAME + 1;
     char tc[12];
-    l21_timecode_format(frame % (L21_LAST_TIMECODE_FRAME + 1), tc);
+    l21_timecode_format((frame % day + day) % day, tc);
     return tc;
 }
 
