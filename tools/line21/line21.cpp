@@ -309,7 +309,8 @@ size_t l21_char_from_utf8(const char *s, size_t len, L21CharCode *code)
         for (int i = 0; i < 32; i++)
             if (is_code_point(extended_chars[set][i].utf8, cp)) {
                 const Extended &e = extended_chars[set][i];
-                *code = L21CharCode{L21_SET_EXTENDED, (uint8_t)(0x12 + set), (uint8_t)(0x20 + i), (uint8_t)e.fallback, cp};
+                *code = L21CharCode{L21_SET_EXTENDED, (uint8_t)(0x12 + set), (uint8_t)(0x20 + i),
+                                    (uint8_t)e.fallback, cp};
                 return n;
             }
     return n;

@@ -243,8 +243,10 @@ bool gen_caption_pairs(const std::vector<GenTextLine> &lines, const GenCaptionSt
     std::vector<Caption> rows;      // roll-up and text: one row each
     for (const std::vector<L21CharCode> &c : cells) {
         std::vector<GenRowRange> r = gen_wrap(c);
-        for (size_t k = 0; k < r.size(); k += 2)
-            captions.push_back(Caption{&c, std::vector<GenRowRange>(r.begin() + k, r.begin() + (k + 2 < r.size() ? k + 2 : r.size()))});
+        for (size_t k = 0; k < r.size(); k += 2) {
+            size_t end = k + 2 < r.size() ? k + 2 : r.size();
+            captions.push_back(Caption{&c, std::vector<GenRowRange>(r.begin() + k, r.begin() + end)});
+        }
         for (const GenRowRange &one : r)
             rows.push_back(Caption{&c, {one}});
     }
@@ -504,10 +506,8 @@ static const char *xds_text(const char *opt, const char *v, size_t min, size_t m
     return nullptr;
 }
 
-const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *v, char *error, size_t size,
-                              bool *known)
+const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *v, char *error, size_t size)
 {
-    *known = true;
     if (strcmp(opt, "--scc") == 0 || strcmp(opt, "--scc2") == 0) {
         s->scc[opt[5] == '2'] = v;
     } else if (strcmp(opt, "--mode") == 0) {
@@ -527,8 +527,6 @@ const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *v, 
         if (!gen_xds_time_parse(v, &s->time))
             return say(error, size, opt, v, "is not a time YYYY-MM-DDTHH:MMZ from 1990 to 2053");
         s->time_set = true;
-    } else {
-        *known = false;
     }
     return nullptr;
 }
@@ -555,6 +553,8 @@ const char *gen_stream_check(const GenArgs *a, char *error, size_t size)
         why = "--scc: the captions come from the SCC files; give no text with them";
     else if (scc && (s->mode != GEN_MODE_PLAIN || s->service_set))
         why = "--scc: the SCC files carry their own modes and channels; give no --mode or --channel with them";
+    else if (s->scc[0] && s->scc[1] && strcmp(s->scc[0], "-") == 0 && strcmp(s->scc[1], "-") == 0)
+        why = "--scc2: standard input is read once, for --scc";
     else if (scc && o->lead != d.lead)
         why = "--lead: an SCC capture starts 30 frames before the first time code";
     else if (s->rows && s->mode != GEN_MODE_ROLL_UP)
@@ -599,12 +599,17 @@ void gen_text_lines(const char *text, size_t len, const std::string &source, std
     }
 }
 
-static bool load_scc(const char *name, const std::string &text, std::vector<L21SccLine> *lines, std::string *error)
+const char *gen_scc_name(const char *path)
+{
+    return strcmp(path, "-") == 0 ? "standard input" : path;
+}
+
+static bool load_scc(const char *path, const std::string &text, std::vector<L21SccLine> *lines, std::string *error)
 {
     L21SccError e;
     if (l21_scc_read(text.data(), text.size(), lines, &e))
         return true;
-    *error = std::string(name) + ":" + std::to_string(e.line) + ": " + e.message;
+    *error = std::string(gen_scc_name(path)) + ":" + std::to_string(e.line) + ": " + e.message;
     return false;
 }
 
@@ -621,7 +626,8 @@ bool gen_build_fields(const GenArgs *a, const std::string scc[2], const std::vec
             if (s->scc[i] && !load_scc(s->scc[i], scc[i], &lines[i], error))
                 return false;
         if (lines[0].empty() && lines[1].empty()) {
-            *error = std::string(s->scc[0] ? s->scc[0] : s->scc[1]) + ": no caption lines after the header";
+            const char *path = s->scc[0] ? s->scc[0] : s->scc[1];
+            *error = std::string(gen_scc_name(path)) + ": no caption lines after the header";
             return false;
         }
         GenSccPlan plan;
@@ -629,7 +635,7 @@ bool gen_build_fields(const GenArgs *a, const std::string scc[2], const std::vec
         for (const GenSccDelay &d : plan.delays) {
             char msg[160];
             snprintf(msg, sizeof msg, "%s:%d: the line before is still being sent; this one goes out %lld frame%s late",
-                     s->scc[d.field - 1], d.line_number, (long long)d.frames, d.frames == 1 ? "" : "s");
+                     gen_scc_name(s->scc[d.field - 1]), d.line_number, (long long)d.frames, d.frames == 1 ? "" : "s");
             warnings->push_back(msg);
         }
         *fields = std::move(plan.fields);

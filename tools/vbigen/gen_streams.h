@@ -148,12 +148,11 @@ int64_t gen_stream_fields(const GenOptions *o, const GenFields *fields, GenPut p
 // ---------------------------------------------------------------------------
 // The command line's part
 
-// Reads the value of a stream option: --scc, --scc2, --mode, --channel, --xds-program-name, --xds-network, --xds-call-letters,
+// Reads the value of a stream option: --scc, --scc2, --mode, --channel,
+// --xds-program-name, --xds-network, --xds-call-letters,
 // --xds-time.  Returns null when it is good, else a message naming the
-// option and the value (written to error).  *known becomes false for any
-// other option name.
-const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *value, char *error, size_t size,
-                              bool *known);
+// option and the value (written to error).
+const char *gen_stream_option(GenStreamArgs *s, const char *opt, const char *value, char *error, size_t size);
 
 // True when the stream has two fields (SCC files, a caption mode, or XDS);
 // false for the plain stream on one line.
@@ -164,6 +163,9 @@ bool gen_two_fields(const GenStreamArgs *s);
 // mode, the plain stream's own options (--line, --hold, --controls,
 // --copies) in a two-field stream.
 const char *gen_stream_check(const GenArgs *a, char *error, size_t size);
+
+// How messages name an SCC file given as path: "standard input" for -.
+const char *gen_scc_name(const char *path);
 
 // The lines of a text, numbered from 1, for messages that name them.
 void gen_text_lines(const char *text, size_t len, const std::string &source, std::vector<GenTextLine> *lines);

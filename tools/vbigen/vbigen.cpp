@@ -44,8 +44,9 @@ static const char usage_text[] =
     "                      byte without parity (1420,142c,142f)\n"
     "  --copies N          send every control pair N times (2)\n"
     "  --seed N            seed of the noise (1)\n"
-    "  --scc FILE          send the pairs of an SCC file on field 1, each on the\n"
-    "                      frame its time code gives, parity bits as written\n"
+    "  --scc FILE          send the pairs of an SCC file (- for standard input) on\n"
+    "                      field 1, each on the frame its time code gives, parity\n"
+    "                      bits as written\n"
     "  --scc2 FILE         the same on field 2\n"
     "  --mode MODE         plain (the default), pop-on, roll-up, paint-on or text:\n"
     "                      the text as a caption service sends it, rows of at\n"
@@ -96,10 +97,11 @@ static int fail(const char *what, const char *why, int status)
     return status;
 }
 
-// Reads a whole file into *data; false with errno set when it cannot.
+// Reads a whole file (- for standard input) into *data; false with errno
+// set when it cannot.
 static bool read_file(const char *path, std::string *data)
 {
-    FILE *f = fopen(path, "rb");
+    FILE *f = strcmp(path, "-") == 0 ? stdin : fopen(path, "rb");
     if (!f)
         return false;
     char buf[1 << 16];
@@ -109,7 +111,8 @@ static bool read_file(const char *path, std::string *data)
         data->append(buf, n);
     bool ok = !ferror(f);
     int saved = errno;
-    fclose(f);
+    if (f != stdin)
+        fclose(f);
     errno = saved;
     return ok;
 }
@@ -202,7 +205,7 @@ int main(int argc, char **argv)
         std::string scc[2];
         for (int i = 0; i < 2; i++)
             if (args.stream.scc[i] && !read_file(args.stream.scc[i], &scc[i]))
-                return fail(args.stream.scc[i], strerror(errno ? errno : EIO), 1);
+                return fail(gen_scc_name(args.stream.scc[i]), strerror(errno ? errno : EIO), 1);
         std::vector<std::string> warnings;
         std::string error;
         if (!gen_build_fields(&args, scc, lines, pairs, npairs, &fields, &warnings, &error)) {

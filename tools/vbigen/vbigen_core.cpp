@@ -173,6 +173,7 @@ struct LineCache {
     double level[VBI_LINE_SIZE];        // levels before the start bit
     int8_t cell[VBI_LINE_SIZE];         // bit cell of a sample, or NO_CELL
     uint8_t clean[VBI_LINE_SIZE][8];    // by the bits of cells j-1, j, j+1
+    double exact[VBI_LINE_SIZE][8];     // the same before rounding, for noise
 };
 static LineCache cache;
 
@@ -200,7 +201,8 @@ static void cache_signal(const GenSignal *s)
             for (int k = 0; k < 3; k++)
                 if (c >> (2 - k) & 1 && j - 1 + k >= 0)
                     cells |= 1u << (j - 1 + k);
-            cache.clean[i][c] = to_sample(s->blank + (s->data - s->blank) * cells_level(i - s->offset, cells, s));
+            cache.exact[i][c] = s->blank + (s->data - s->blank) * cells_level(i - s->offset, cells, s);
+            cache.clean[i][c] = to_sample(cache.exact[i][c]);
         }
     }
 }
@@ -210,18 +212,22 @@ void gen_render_signal(uint8_t *line, uint16_t word, const GenSignal *s, GenNois
     cache_signal(s);
     uint32_t cells = 1u | (uint32_t)word << 1;
     for (int i = 0; i < VBI_LINE_SIZE; i++) {
-        if (s->noise > 0) {
-            double v = i < cache.start ? cache.level[i] : signal_level(i, word, s);
-            line[i] = to_sample(v + s->noise * band_limited(noise));
-        } else if (i < cache.start) {
-            line[i] = to_sample(cache.level[i]);
+        double v;
+        if (i < cache.start) {
+            v = cache.level[i];
         } else if (cache.cell[i] == NO_CELL) {
-            line[i] = to_sample(s->blank);
+            v = s->blank;
         } else {
             int j = cache.cell[i];
             uint32_t around = j >= 1 ? cells >> (j - 1) : cells << (1 - j);
-            line[i] = cache.clean[i][(around & 1) << 2 | (around & 2) | (around >> 2 & 1)];
+            int k = (around & 1) << 2 | (around & 2) | (around >> 2 & 1);
+            if (s->noise <= 0) {
+                line[i] = cache.clean[i][k];
+                continue;
+            }
+            v = cache.exact[i][k];
         }
+        line[i] = to_sample(s->noise > 0 ? v + s->noise * band_limited(noise) : v);
     }
 }
 
@@ -438,10 +444,7 @@ static const char *parse_option(GenArgs *a, int c, const char *v)
     case OPT_XDS_PROGRAM_NAME:
     case OPT_XDS_NETWORK:
     case OPT_XDS_CALL_LETTERS:
-    case OPT_XDS_TIME: {
-        bool known;
-        return gen_stream_option(&a->stream, opt, v, a->error, sizeof a->error, &known);
-    }
+    case OPT_XDS_TIME: return gen_stream_option(&a->stream, opt, v, a->error, sizeof a->error);
     case OPT_ROWS: return parse_int(a, opt, v, 2, 4, &a->stream.rows);
     }
     return nullptr;
