@@ -7,15 +7,15 @@ const char vbicc_usage[] =
     "             [--tolerance FRAMES] [CAPTURE]\n"
     "Decodes the line-21 captions of a VBI capture (65536-byte blocks; a file, a\n"
     "device node, or standard input for - or none) as a caption receiver shows them.\n"
-    "  -c, --service SERVICE  CC1 (default), CC2, CC3, CC4, T1, T2, T3 or T4\n"
-    "  -f, --format FORMAT    text (default), srt, vtt, scc or json\n"
-    "  -o, --output FILE      write to FILE instead of standard output\n"
-    "      --slicer NAME      integrating (default), averaging, level or runin\n"
-    "      --compare REF      compare with a reference SCC or SRT file; status 3 when\n"
-    "                         they differ\n"
-    "      --tolerance FRAMES cue times may stray this far from the offset (2)\n"
-    "  -h, --help             print this summary and exit\n"
-    "      --version          print the version and exit\n";
+    "  -c, --service SERVICE   CC1 (default), CC2, CC3, CC4, T1, T2, T3 or T4\n"
+    "  -f, --format FORMAT     text (default), srt, vtt, scc or json\n"
+    "  -o, --output FILE       write to FILE instead of standard output\n"
+    "      --slicer NAME       integrating (default), averaging, level or runin\n"
+    "      --compare REF       compare with a reference SCC or SRT file; status 3\n"
+    "                          when they differ\n"
+    "      --tolerance FRAMES  cue times may stray this far from the offset (2)\n"
+    "  -h, --help              print this summary and exit\n"
+    "      --version           print the version and exit\n";
 
 std::string parse_vbicc_args(int argc, char **argv, VbiccArgs *a)
 {
