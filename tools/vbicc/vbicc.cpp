@@ -36,25 +36,6 @@ static int fail(const std::string &what, const std::string &why)
     return 1;
 }
 
-// Fills block from fd: a device delivers a block per read, a pipe may
-// deliver it in pieces.  Returns the bytes read (less than a block at the
-// end of the stream or when a signal asked to stop), or -1 with errno set.
-static ssize_t read_block(int fd)
-{
-    size_t have = 0;
-    while (have < sizeof block && !stop_reading) {
-        ssize_t n = read(fd, block + have, sizeof block - have);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        have += (size_t)n;
-    }
-    return (ssize_t)have;
-}
-
 static bool read_file(const std::string &path, std::string *text, std::string *why)
 {
     FILE *f = fopen(path.c_str(), "rb");
@@ -228,7 +209,7 @@ int main(int argc, char **argv)
     size_t trailing = 0;
     int read_errno = 0;
     for (;;) {
-        ssize_t n = read_block(fd);
+        ssize_t n = cli_read_whole(fd, block, sizeof block, &stop_reading);
         if (n < 0) {
             read_errno = errno;
             if (stream.blocks == 0) {
