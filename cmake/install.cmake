@@ -5,7 +5,7 @@
 # The Debian packages (debian/, tools/package.sh) install through these
 # same rules.  (GNUInstallDirs is included at the top level.)
 
-install(TARGETS captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan
+install(TARGETS captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan vbicc
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The stand-in runner installs as `devstandin`; its preload library goes into

@@ -35,7 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-programs=(captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan devstandin)
+programs=(captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan vbicc devstandin)
 
 # ELF machine of a file: 3 is i386, 62 is x86-64.
 elf_machine() { od -An -tu2 -j18 -N2 "$1" | tr -d ' '; }
@@ -245,6 +245,12 @@ if [ $installed -eq 1 ]; then
   rc=$?
   grep -q '"shipped and working. "' scan.json || rc=99
   ran "vbiscan" $rc 0 "$(head -c 200 scan.json) $(cat scan.err)"
+
+  # The caption decoder shows the caption the same capture carries.
+  /usr/bin/vbicc cap.vbi >cc.txt 2>cc.err
+  rc=$?
+  grep -q '  Shipped and working\.$' cc.txt || rc=99
+  ran "vbicc" $rc 0 "$(head -c 200 cc.txt) $(cat cc.err)"
   cd "$root"
 
   # What the install brought in besides vbitools goes with it.

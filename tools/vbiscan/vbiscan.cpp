@@ -26,25 +26,6 @@ static int fail(const std::string &what, const std::string &why)
     return 1;
 }
 
-// Fills block from fd: a device delivers a block per read, a pipe may
-// deliver it in pieces.  Returns the bytes read (less than a block only at
-// the end of the stream), or -1 with errno set.
-static ssize_t read_block(int fd)
-{
-    size_t have = 0;
-    while (have < sizeof block) {
-        ssize_t n = read(fd, block + have, sizeof block - have);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        have += (size_t)n;
-    }
-    return (ssize_t)have;
-}
-
 int main(int argc, char **argv)
 {
     ScanArgs args;
@@ -74,7 +55,7 @@ int main(int argc, char **argv)
     for (;;) {
         if (args.max_blocks && (long long)scan.counter.blocks >= args.max_blocks)
             break;
-        ssize_t n = read_block(fd);
+        ssize_t n = cli_read_whole(fd, block, sizeof block);
         if (n < 0)
             return fail(name, strerror(errno));
         if (n < (ssize_t)sizeof block) {
