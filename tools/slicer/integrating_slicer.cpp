@@ -14,6 +14,9 @@ namespace {
 constexpr double BIT = 56.875;
 constexpr double PI = 3.14159265358979323846;
 constexpr double OMEGA = 2 * PI / BIT;
+// Divisions by the bit and by the clock's angular step, as multiplications.
+constexpr double PER_BIT = 1 / BIT;
+constexpr double PER_OMEGA = 1 / OMEGA;
 
 // Where the first run-in crest lies on a line with no timing offset, and
 // how far the centre of the start bit lies after it (the start bit begins
@@ -32,8 +35,9 @@ enum {
     COARSE_FROM = 113,
     COARSE_TO = 370,
     // The clock tables reach past the last sample of the latest run-in
-    // (141 + 6.5 cycles).
-    CLOCK_SAMPLES = 512,
+    // (141 + 6.5 cycles), and the 15 samples beyond that the sums read
+    // (and mask out) at the end of a stretch.
+    CLOCK_SAMPLES = 528,
     CLOCK_SCALE = 4096,
     // Samples integrated per bit, centred on the bit: the bit's edges and
     // a few samples of timing error stay outside.
@@ -75,6 +79,7 @@ constexpr double cx_cos(double x)
 struct ClockTables {
     int16_t c[CLOCK_SAMPLES], s[CLOCK_SAMPLES];      // cos, sin of the clock phase, scaled
     int32_t csum[CLOCK_SAMPLES + 1], ssum[CLOCK_SAMPLES + 1];  // running sums of c and s
+    double inverse[CLOCK_SAMPLES + 1];  // 1 / n (0 for 0), so that means cost no division
 };
 
 constexpr ClockTables make_clock_tables()
@@ -89,6 +94,7 @@ constexpr ClockTables make_clock_tables()
         t.s[i] = (int16_t)(s < 0 ? s - 0.5 : s + 0.5);
         t.csum[i + 1] = t.csum[i] + t.c[i];
         t.ssum[i + 1] = t.ssum[i] + t.s[i];
+        t.inverse[i + 1] = 1.0 / (i + 1);
     }
     return t;
 }
@@ -111,29 +117,48 @@ int32_t lanes_sum(__m128i v)
     v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
     return _mm_cvtsi128_si32(v);
 }
+
+inline __m128i clock_at(const int16_t *table, int i)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(table + i));
+}
 #endif
 
-ClockSums clock_sums(const uint8_t *s, int from, int to)
+inline __attribute__((always_inline)) ClockSums clock_sums(const uint8_t *s, int from, int to)
 {
-    int32_t sum = 0, sc = 0, ss = 0;
     int i = from;
 #if defined(__SSE2__)
-    // Eight samples at a time: their sum in one instruction, their
-    // products with the clock in two (widened to 16 bits, multiplied and
-    // added in pairs).
+    // Sixteen samples at a time: their sum in one instruction, their
+    // products with the clock's cosine and sine in two each (widened to 16
+    // bits, multiplied and added in pairs); then eight, then one by one.
     const __m128i zero = _mm_setzero_si128();
     __m128i vsum = zero, vc = zero, vs = zero;
-    for (; i + 8 <= to; i += 8) {
-        __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(s + i));
+    for (; i + 16 <= to; i += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
+        vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
+        vc = _mm_add_epi32(vc, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.c, i)),
+                                             _mm_madd_epi16(hi, clock_at(clock.c, i + 8))));
+        vs = _mm_add_epi32(vs, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
+                                             _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
+    }
+    // The last 0 to 15 samples as two groups of eight with the samples
+    // past the end masked out: no branch that the varying lengths of the
+    // cycles would make the processor guess wrongly.
+    static const uint8_t first_ones[16] = {255, 255, 255, 255, 255, 255, 255, 255};
+    int left = to - i;
+    for (int k = 0; k < 2; k++, i += 8, left -= 8) {
+        int keep = left < 0 ? 0 : left > 8 ? 8 : left;
+        __m128i mask = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(first_ones + 8 - keep));
+        __m128i bytes = _mm_and_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(s + i)), mask);
         __m128i v = _mm_unpacklo_epi8(bytes, zero);
         vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
-        vc = _mm_add_epi32(vc, _mm_madd_epi16(v, _mm_loadu_si128(reinterpret_cast<const __m128i *>(clock.c + i))));
-        vs = _mm_add_epi32(vs, _mm_madd_epi16(v, _mm_loadu_si128(reinterpret_cast<const __m128i *>(clock.s + i))));
+        vc = _mm_add_epi32(vc, _mm_madd_epi16(v, clock_at(clock.c, i)));
+        vs = _mm_add_epi32(vs, _mm_madd_epi16(v, clock_at(clock.s, i)));
     }
-    sum = _mm_cvtsi128_si32(vsum);
-    sc = lanes_sum(vc);
-    ss = lanes_sum(vs);
-#endif
+    return {to - from, lanes_sum(vsum), lanes_sum(vc), lanes_sum(vs)};
+#else
+    int32_t sum = 0, sc = 0, ss = 0;
     for (; i < to; i++) {
         int16_t v = s[i];
         sum += v;
@@ -141,14 +166,15 @@ ClockSums clock_sums(const uint8_t *s, int from, int to)
         ss += v * clock.s[i];
     }
     return {to - from, sum, sc, ss};
+#endif
 }
 
 // The components of the samples along the clock's cosine and sine, after
 // taking out their mean (a stretch of a fraction of a cycle sees the mean
 // through the clock too), in levels times samples.
-void clock_components(const ClockSums &k, int from, int to, double *ci, double *si)
+inline __attribute__((always_inline)) void clock_components(const ClockSums &k, int from, int to, double *ci, double *si)
 {
-    double mean = k.n ? (double)k.sum / k.n : 0;
+    double mean = k.sum * clock.inverse[k.n];
     *ci = ((double)k.sc - mean * (clock.csum[to] - clock.csum[from])) / CLOCK_SCALE;
     *si = ((double)k.ss - mean * (clock.ssum[to] - clock.ssum[from])) / CLOCK_SCALE;
 }
@@ -186,7 +212,7 @@ inline const uint8_t *window(const uint8_t *s, double c)
 }
 
 // The sum of the BIT_WINDOW samples around centre c.
-int window_sum(const uint8_t *s, double c)
+inline __attribute__((always_inline)) int window_sum(const uint8_t *s, double c)
 {
     const uint8_t *w = window(s, c);
     return sum_third(w) + sum_third(w + THIRD) + sum_third(w + 2 * THIRD);
@@ -199,17 +225,16 @@ int window_sum(const uint8_t *s, double c)
 // correlation is short against a third).
 struct BitRead {
     int sum;        // of the whole window
-    int64_t spread; // 3 times the sum of squared deviations of the thirds' sums from their mean
+    int spread;     // 3 times the sum of squared deviations of the thirds' sums from their mean
 };
 
-BitRead read_bit(const uint8_t *s, double c)
+inline __attribute__((always_inline)) BitRead read_bit(const uint8_t *w)
 {
-    const uint8_t *w = window(s, c);
     int a = sum_third(w), b = sum_third(w + THIRD), d = sum_third(w + 2 * THIRD);
     int total = a + b + d;
-    // sum (t - total/3)^2 = (3 sum t^2 - total^2) / 3, kept in whole numbers.
-    int64_t squares = (int64_t)a * a + (int64_t)b * b + (int64_t)d * d;
-    return {total, 3 * squares - (int64_t)total * total};
+    // sum (t - total/3)^2 = (3 sum t^2 - total^2) / 3, kept in whole
+    // numbers: with thirds of at most 18 * 255, below 2^28.
+    return {total, 3 * (a * a + b * b + d * d) - total * total};
 }
 
 // atan2(y, x) to within 1e-8 radians (a thousandth of a millionth of a
@@ -219,8 +244,8 @@ BitRead read_bit(const uint8_t *s, double c)
 double phase_angle(double y, double x)
 {
     double ax = std::fabs(x), ay = std::fabs(y);
-    bool steep = ay > ax;
-    double t = steep ? ax / ay : ay / ax;  // the caller makes sure not both are 0
+    double lo = ax < ay ? ax : ay, hi = ax < ay ? ay : ax;
+    double t = lo / hi;  // the caller makes sure not both are 0
     double t2 = t * t;
     double a = t * (0.9999993329 +
                     t2 * (-0.3332985605 +
@@ -228,18 +253,19 @@ double phase_angle(double y, double x)
                                 t2 * (-0.1390853351 +
                                       t2 * (0.0964200441 +
                                             t2 * (-0.0559098861 + t2 * (0.0218612288 + t2 * -0.0040540580)))))));
-    if (steep)
-        a = PI / 2 - a;
-    if (x < 0)
-        a = PI - a;
-    return y < 0 ? -a : a;
+    // Into the octant by arithmetic rather than branches, which the
+    // random phases of the lines would make the processor guess wrongly.
+    double steep = ay > ax, back = x < 0;
+    a += steep * (PI / 2 - 2 * a);
+    a += back * (PI - 2 * a);
+    return std::copysign(a, y);
 }
 
 // The crest of the clock with phase (ci, si) nearest to position near.
 double crest_near(double ci, double si, double near)
 {
-    double p = phase_angle(si, ci) / OMEGA;
-    return p + BIT * std::floor((near - p) / BIT + 0.5);
+    double p = phase_angle(si, ci) * PER_OMEGA;
+    return p + BIT * floor_int((near - p) * PER_BIT + 0.5);
 }
 
 int odd_parity(unsigned byte)
@@ -303,20 +329,20 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
     }
-    double p0 = phase_angle(si, ci) / OMEGA;
+    double p0 = phase_angle(si, ci) * PER_OMEGA;
 
     // Every crest of that clock from which a run-in may start, and the
     // cycles those run-ins span.
-    int m_lo = -floor_int((p0 - FIRST_CREST_LO) / BIT);
-    int m_hi = floor_int((FIRST_CREST_HI - p0) / BIT);
+    int m_lo = -floor_int((p0 - FIRST_CREST_LO) * PER_BIT);
+    int m_hi = floor_int((FIRST_CREST_HI - p0) * PER_BIT);
     int ncand = m_hi - m_lo + 1;
     if (ncand < 1 || ncand > MAX_CANDIDATES) {
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
     }
     Cycle cyc[MAX_CYCLES];
-    double norm = std::sqrt(ci * ci + si * si);
-    double cos0 = ci / norm, sin0 = si / norm;  // of the clock's phase at p0
+    double norm = 1 / std::sqrt(ci * ci + si * si);
+    double cos0 = ci * norm, sin0 = si * norm;  // of the clock's phase at p0
     double inphase[MAX_CYCLES];
     for (int j = 0; j < ncand + RUNIN_CYCLES - 1; j++) {
         double p = p0 + (m_lo + j) * BIT;
@@ -370,8 +396,8 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         return 0;
     }
     double first = crest_near(fi, fq, p0 + (m_lo + best) * BIT);
-    double half = 2 * std::sqrt(fi * fi + fq * fq) / (double)n;
-    double mid = (double)sum / (double)n;
+    double half = 2 * std::sqrt(fi * fi + fq * fq) * clock.inverse[n];
+    double mid = (double)sum * clock.inverse[n];
     if (r) {
         r->first_crest = first;
         r->blanking = mid - half;
@@ -386,15 +412,22 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
 
     // The start bit, then the 16 data bits, each integrated around its
     // centre; before the start bit the line rests at blanking.
+    // The windows start at floor(base + k BIT) for the gap (k = 0), the
+    // start bit (1) and the data bits (2 to 17); with BIT = 56 + 7/8 that
+    // is worked out in whole numbers from base's eighths.
+    static_assert(BIT == 56 + 7 / 8.0, "a bit is 455/8 samples");
+    double base = first + CREST_TO_START - BIT - BIT_WINDOW / 2.0 + 0.5;
+    int f = floor_int(base), eighths = (int)((base - f) * 8);
     double level[17];
-    BitRead gap = read_bit(s, first + CREST_TO_START - BIT);
+    BitRead gap = read_bit(s + f);
     int64_t spread = gap.spread;
     for (int b = 0; b < 17; b++) {
-        BitRead k = read_bit(s, first + CREST_TO_START + b * BIT);
-        level[b] = (double)k.sum / BIT_WINDOW;
+        int at = f + 56 * (b + 1) + ((eighths + 7 * (b + 1)) >> 3);
+        BitRead k = read_bit(s + at);
+        level[b] = k.sum * (1.0 / BIT_WINDOW);
         spread += k.spread;
     }
-    double gap_level = (double)gap.sum / BIT_WINDOW;
+    double gap_level = gap.sum * (1.0 / BIT_WINDOW);
     if (level[0] <= mid || gap_level > mid) {
         refuse(r, INTEGRATING_START_BIT);
         return 0;
@@ -402,11 +435,11 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     unsigned bits = 0;
     double margin = level[0] - mid;
     for (int b = 1; b < 17; b++) {
+        // Without branches: data bits are as random as the text.
         double d = level[b] - mid;
-        if (d > 0)
-            bits |= 1u << (b - 1);
-        if (std::fabs(d) < margin)
-            margin = std::fabs(d);
+        bits |= (unsigned)(d > 0) << (b - 1);
+        double a = std::fabs(d);
+        margin = a < margin ? a : margin;
     }
     // Each window's thirds give two degrees of freedom of the noise on a
     // third's sum (18 windows: 36); a window's sum carries that noise three
@@ -443,9 +476,10 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // something else on the line (a misplaced edge, interference): it is
     // not trusted either way.
     double stray = 0;
-    for (int b = 0; b < 17; b++)
-        if (std::fabs(std::fabs(level[b] - mid) - half) > stray)
-            stray = std::fabs(std::fabs(level[b] - mid) - half);
+    for (int b = 0; b < 17; b++) {
+        double off = std::fabs(std::fabs(level[b] - mid) - half);
+        stray = off > stray ? off : stray;
+    }
     if (doubt > WEAK_LIMIT || stray > STRAY_LIMIT * sigma) {
         refuse(r, INTEGRATING_WEAK);
         return 0;
