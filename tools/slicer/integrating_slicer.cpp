@@ -1,6 +1,7 @@
 #include "integrating_slicer.h"
 
 #include <cmath>
+#include <cstdint>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -187,6 +188,18 @@ inline int floor_int(double x)
     return i - (x < i);
 }
 
+// min and max in one instruction each (std::fmin and fmax, minding NaNs,
+// are calls).
+inline double lesser(double a, double b)
+{
+    return a < b ? a : b;
+}
+
+inline double greater(double a, double b)
+{
+    return a > b ? a : b;
+}
+
 enum { THIRD = BIT_WINDOW / 3 };
 
 // The sum of a third of a bit window.  Where the target has SSE2 (every
@@ -283,21 +296,21 @@ struct Cycle {
     int from, to;
     bool whole;
     double ci, si;  // components along the clock
-    ClockSums sums;
+    int n, sum;  // samples and their sum
 };
 
 // The chance that a line whose bytes pass the parity check is wrong
-// anyway (see where it is called), from the start bit and data bits'
-// levels, the gap's level, the threshold and the bits' log-likelihood
-// gain per level of distance.
-double weak_doubt(const double level[17], double gap_level, double mid, double gain)
+// anyway (see where it is called), from the window sums of the start bit,
+// the data bits and the gap, the threshold as a window sum and the bits'
+// log-likelihood gain per unit of window sum.
+double weak_doubt(const int sums[17], int gap, double mid, double gain)
 {
-    double doubt = FRAMING * (std::exp(-gain * (level[0] - mid)) + std::exp(-gain * (mid - gap_level)));
+    double doubt = FRAMING * (std::exp(-gain * (sums[0] - mid)) + std::exp(-gain * (mid - gap)));
     for (int byte = 0; byte < 2; byte++) {
         double e1 = 0, e2 = 0;
         for (int b = 0; b < 8; b++) {
             // Beyond 40 the bit's share is nothing against the limit.
-            double l = gain * std::fabs(level[1 + byte * 8 + b] - mid);
+            double l = gain * std::fabs(sums[1 + byte * 8 + b] - mid);
             double e = l > 40 ? 0 : std::exp(-l);
             e1 += e;
             e2 += e * e;
@@ -351,8 +364,12 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         c.whole = from >= 0;
         c.from = from < 0 ? 0 : from;
         c.to = to < 0 ? 0 : to;
-        c.sums = clock_sums(s, c.from, c.to);
-        clock_components(c.sums, c.from, c.to, &c.ci, &c.si);
+        // (Components from the sums as computed, not as stored: a store
+        // read back in parts stalls the processor.)
+        ClockSums k = clock_sums(s, c.from, c.to);
+        clock_components(k, c.from, c.to, &c.ci, &c.si);
+        c.n = k.n;
+        c.sum = k.sum;
         inphase[j] = c.ci * cos0 + c.si * sin0;
     }
 
@@ -387,8 +404,8 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
             continue;
         fi += cyc[j].ci;
         fq += cyc[j].si;
-        n += cyc[j].sums.n;
-        sum += cyc[j].sums.sum;
+        n += cyc[j].n;
+        sum += cyc[j].sum;
         cycles++;
     }
     if (cycles < 4 || (fi == 0 && fq == 0)) {
@@ -418,36 +435,48 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     static_assert(BIT == 56 + 7 / 8.0, "a bit is 455/8 samples");
     double base = first + CREST_TO_START - BIT - BIT_WINDOW / 2.0 + 0.5;
     int f = floor_int(base), eighths = (int)((base - f) * 8);
-    double level[17];
+    int sums[17];  // of the start bit's and the data bits' windows
     BitRead gap = read_bit(s + f);
     int64_t spread = gap.spread;
     for (int b = 0; b < 17; b++) {
         int at = f + 56 * (b + 1) + ((eighths + 7 * (b + 1)) >> 3);
         BitRead k = read_bit(s + at);
-        level[b] = k.sum * (1.0 / BIT_WINDOW);
+        sums[b] = k.sum;
         spread += k.spread;
     }
-    double gap_level = gap.sum * (1.0 / BIT_WINDOW);
-    if (level[0] <= mid || gap_level > mid) {
+
+    // From here on levels are window sums (BIT_WINDOW times the mean).  A
+    // whole-number sum lies above the threshold exactly when it exceeds
+    // the threshold's whole part.
+    double mid_w = mid * BIT_WINDOW, half_w = half * BIT_WINDOW;
+    int above = floor_int(mid_w);
+    if (sums[0] <= above || gap.sum > above) {
         refuse(r, INTEGRATING_START_BIT);
         return 0;
     }
+    // The bits as read, and the extremes of the ones (the start bit among
+    // them) and of the zeros: how near the threshold the weakest bit lies,
+    // and how far any bit strays from its level, follow from those.  No
+    // branches: data bits are as random as the text.
     unsigned bits = 0;
-    double margin = level[0] - mid;
+    int min_one = sums[0], max_one = sums[0], min_zero = INT32_MAX, max_zero = INT32_MIN;
     for (int b = 1; b < 17; b++) {
-        // Without branches: data bits are as random as the text.
-        double d = level[b] - mid;
-        bits |= (unsigned)(d > 0) << (b - 1);
-        double a = std::fabs(d);
-        margin = a < margin ? a : margin;
+        int v = sums[b];
+        bool one = v > above;
+        bits |= (unsigned)one << (b - 1);
+        min_one = one && v < min_one ? v : min_one;
+        max_one = one && v > max_one ? v : max_one;
+        min_zero = !one && v < min_zero ? v : min_zero;
+        max_zero = !one && v > max_zero ? v : max_zero;
     }
+    double margin_w = lesser(min_one - mid_w, mid_w - max_zero);
     // Each window's thirds give two degrees of freedom of the noise on a
     // third's sum (18 windows: 36); a window's sum carries that noise three
     // times over (and spread holds three times the squared deviations).
     double noise = std::sqrt((double)spread / (2 * 18)) / BIT_WINDOW;
     if (r) {
         r->raw = (uint16_t)bits;
-        r->margin = margin;
+        r->margin = margin_w / BIT_WINDOW;
         r->noise = noise;
     }
     if (!odd_parity(bits) || !odd_parity(bits >> 8)) {
@@ -464,23 +493,23 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // that is the chance that the pair is wrong; above the limit the line
     // is refused.
     double sigma = noise < 0.5 ? 0.5 : noise;
-    double gain = 2 * half / (sigma * sigma);
+    double gain_w = 2 * half / (sigma * sigma) / BIT_WINDOW;  // per unit of window sum
     // Every term is at most exp(-gain * least), the weakest bit's: when
     // that leaves the sum below the limit (2 FRAMING e^-6 + 56 e^-12 is
     // 0.00084), as on nearly every line, the sum need not be formed.
-    double least = mid - gap_level < margin ? mid - gap_level : margin;
+    double least_w = lesser(mid_w - gap.sum, margin_w);
     double doubt = 0;
-    if (gain * least < SURE)
-        doubt = weak_doubt(level, gap_level, mid, gain);
+    if (gain_w * least_w < SURE)
+        doubt = weak_doubt(sums, gap.sum, mid_w, gain_w);
     // A bit far from both levels on an otherwise quiet line is no noise but
     // something else on the line (a misplaced edge, interference): it is
-    // not trusted either way.
-    double stray = 0;
-    for (int b = 0; b < 17; b++) {
-        double off = std::fabs(std::fabs(level[b] - mid) - half);
-        stray = off > stray ? off : stray;
-    }
-    if (doubt > WEAK_LIMIT || stray > STRAY_LIMIT * sigma) {
+    // not trusted either way.  (Sums beyond the extremes of their kind lie
+    // nearer their level than the extremes do.)
+    double high_w = mid_w + half_w, low_w = mid_w - half_w;
+    double stray_w = greater(greater(max_one - high_w, high_w - min_one), 0.0);
+    if (max_zero != INT32_MIN)
+        stray_w = greater(stray_w, greater(max_zero - low_w, low_w - min_zero));
+    if (doubt > WEAK_LIMIT || stray_w > STRAY_LIMIT * sigma * BIT_WINDOW) {
         refuse(r, INTEGRATING_WEAK);
         return 0;
     }
