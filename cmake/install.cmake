@@ -5,7 +5,7 @@
 # The Debian packages (debian/, tools/package.sh) install through these
 # same rules.  (GNUInstallDirs is included at the top level.)
 
-install(TARGETS captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan
+install(TARGETS captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan vbicc
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The stand-in runner installs as `devstandin`; its preload library goes into
@@ -15,8 +15,9 @@ install(TARGETS captext capscope capscope-runin crestmake crestimg fbpalette vme
 install(TARGETS devstandin-run RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS devstandin LIBRARY DESTINATION ${VT_STANDIN_LIBDIR})
 
-# The sample captions that the manual page of vbigen uses in its examples.
-install(FILES ${PROJECT_SOURCE_DIR}/tools/vbigen/sample-captions.txt
+# The sample captions and the sample SCC file that the manual page of
+# vbigen and the guide use in their examples.
+install(FILES ${PROJECT_SOURCE_DIR}/tools/vbigen/sample-captions.txt ${PROJECT_SOURCE_DIR}/tools/vbigen/sample.scc
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Manual pages, section 1, compressed as Debian ships them.

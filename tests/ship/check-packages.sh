@@ -35,7 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-programs=(captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan devstandin)
+programs=(captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan vbicc devstandin)
 
 # ELF machine of a file: 3 is i386, 62 is x86-64.
 elf_machine() { od -An -tu2 -j18 -N2 "$1" | tr -d ' '; }
@@ -77,8 +77,19 @@ check_package() {
   else
     fail "$deb: $lib is missing"
   fi
+  # The workstation's package carries the 32-bit library for the target's
+  # programs as well.
+  local lib32=
+  if [ "$arch" = amd64 ]; then
+    lib32=${lib%/*}/32/libdevstandin.so
+    if [ -f "$x$lib32" ]; then
+      [ "$(elf_machine "$x$lib32")" = 3 ] || fail "$deb: $lib32 is not a 32-bit x86 library"
+    else
+      fail "$deb: $lib32 is missing"
+    fi
+  fi
   # Stripped: the debugging symbols are in the -dbgsym package.
-  file -L "$x/usr/bin/"* "$x$lib" | grep -v ', stripped$' | grep . &&
+  file -L "$x/usr/bin/"* "$x$lib" ${lib32:+"$x$lib32"} | grep -v ', stripped$' | grep . &&
     fail "$deb: unstripped files (above)"
   # Nothing but the toolkit: no tests, benchmarks, development files or
   # ldconfig triggers for the private library.
@@ -180,6 +191,14 @@ if [ $installed -eq 1 ]; then
   ran "captext through devstandin" $rc 0 "$(head -1 captions.txt)"
   msg=$(/usr/bin/devstandin /usr/bin/captext 2>&1)
   [ "$msg" = "open /dev/vbi0: No such file or directory" ] || fail "installed captext without a device: $msg"
+  # The target's 32-bit captext, unpacked from the i386 package, through the
+  # workstation's devstandin and its 32-bit library.
+  if [ -n "$i386_deb" ]; then
+    /usr/bin/devstandin --vbi cap.vbi "$work/i386-root/usr/bin/captext" 2>captions32.txt
+    rc=$?
+    grep -qx "shipped and working. " captions32.txt || rc=99
+    ran "devstandin with the i386 captext" $rc 0 "$(head -1 captions32.txt)"
+  fi
 
   # The scopes get past their device and stop at the missing display.
   for scope in capscope capscope-runin; do
@@ -226,6 +245,12 @@ if [ $installed -eq 1 ]; then
   rc=$?
   grep -q '"shipped and working. "' scan.json || rc=99
   ran "vbiscan" $rc 0 "$(head -c 200 scan.json) $(cat scan.err)"
+
+  # The caption decoder shows the caption the same capture carries.
+  /usr/bin/vbicc cap.vbi >cc.txt 2>cc.err
+  rc=$?
+  grep -q '  Shipped and working\.$' cc.txt || rc=99
+  ran "vbicc" $rc 0 "$(head -c 200 cc.txt) $(cat cc.err)"
   cd "$root"
 
   # What the install brought in besides vbitools goes with it.

@@ -19,7 +19,7 @@ version=${3:?usage: lint-man.sh MANDIR BINDIR VERSION}
 status=0
 fail() { echo "lint-man: $*" >&2; status=1; }
 
-for prog in captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan devstandin; do
+for prog in captext capscope capscope-runin crestmake crestimg fbpalette vmemburst vbigen vbiscan vbicc devstandin; do
   [ -f "$dir/$prog.1" ] || fail "$prog.1 is missing"
 done
 
@@ -77,7 +77,7 @@ for page in "$dir"/*.1; do
 done
 
 # The tools with an option summary, printed by --help on standard output.
-for prog in vbigen devstandin vbiscan; do
+for prog in vbigen devstandin vbiscan vbicc; do
   page=$dir/$prog.1
   if [ ! -x "$bin/$prog" ]; then
     [ -f "$page" ] && fail "$bin/$prog is missing: build it first"

@@ -53,6 +53,24 @@ TEST(IntegratingSlicer, CleanLinesAtEveryOffsetAndLevel)
         }
 }
 
+TEST(IntegratingSlicer, EveryEighthOfASampleAndEveryClockPhase)
+{
+    // A bit is 56 7/8 samples, so the windows fall on the samples in eight
+    // ways as the timing moves, and the run-in's phase takes every value
+    // over a cycle.  Steps of 17/8 samples over the whole search range
+    // meet every eighth and every part of the cycle; the fitted crest must
+    // follow the timing closely throughout.
+    for (int k = 0; k < 64; k++) {
+        double offset = -70 + k * 17 / 8.0;
+        Line l(HI, 130, offset);
+        IntegratingResult r;
+        EXPECT_EQ(l.slice(&r), HI) << "offset " << offset;
+        EXPECT_NEAR(r.first_crest, 72.9375 + offset, 0.1) << "offset " << offset;
+        EXPECT_GT(r.margin, 33) << "offset " << offset;
+        EXPECT_LT(r.noise, 0.5) << "offset " << offset;
+    }
+}
+
 TEST(IntegratingSlicer, EveryPairOfCodesSurvivesModerateNoise)
 {
     // Control pairs and characters alike, at the noise the other slicers

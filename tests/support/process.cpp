@@ -1,6 +1,7 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -208,4 +209,20 @@ void write_file(const std::string &path, const std::string &data)
 {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(data.data(), (std::streamsize)data.size());
+}
+
+Scratch::~Scratch()
+{
+    std::filesystem::remove_all(dir);
+}
+
+std::string generate(const Scratch &s, const std::string &name, std::vector<std::string> args)
+{
+    std::string path = s / name;
+    args.insert(args.begin(), bin_path("vbigen"));
+    args.push_back("-o");
+    args.push_back(path);
+    ProcessResult r = run_process(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return path;
 }

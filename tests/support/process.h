@@ -38,3 +38,14 @@ std::string make_temp_dir();
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &data);
+
+// A scratch folder that goes away with the test.
+struct Scratch {
+    std::string dir = make_temp_dir();
+    ~Scratch();
+    std::string operator/(const std::string &name) const { return dir + "/" + name; }
+};
+
+// Writes a capture named name into s with vbigen, whose options args are;
+// its path.  A vbigen that fails fails the test.
+std::string generate(const Scratch &s, const std::string &name, std::vector<std::string> args);

@@ -3,6 +3,8 @@
 // value and what is wrong with it.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <climits>
 #include <string>
 #include <vector>
@@ -124,6 +126,24 @@ TEST(CliOptions, RefusalsNameTheOptionAsTyped)
     }
     EXPECT_EQ(cli_option_name('n', longopts), "-n");
     EXPECT_EQ(cli_option_name(COPIES, longopts), "--copies");
+}
+
+TEST(CliRead, WholeBlocksFromAPipeThatDeliversPieces)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "abc", 3), 3);
+    ASSERT_EQ(write(fds[1], "defgh", 5), 5);
+    close(fds[1]);
+    char buf[6];
+    EXPECT_EQ(cli_read_whole(fds[0], buf, sizeof buf), 6);
+    EXPECT_EQ(std::string(buf, 6), "abcdef");
+    // The end of the stream leaves a short read; a stop asked for, none.
+    volatile sig_atomic_t stop = 1;
+    EXPECT_EQ(cli_read_whole(fds[0], buf, sizeof buf, &stop), 0);
+    EXPECT_EQ(cli_read_whole(fds[0], buf, sizeof buf), 2);
+    close(fds[0]);
+    EXPECT_EQ(cli_read_whole(fds[0], buf, sizeof buf), -1);
 }
 
 TEST(ScanCommandLine, OptionsAndTheirErrors)

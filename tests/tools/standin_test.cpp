@@ -2,20 +2,26 @@
 // nodes, and the devstandin runner.
 #include <gtest/gtest.h>
 
+#include <elf.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cmath>
+#include <future>
+#include <random>
 #include <cstring>
 #include <filesystem>
 
 #include "process.h"
 #include "standin_args.h"
+#include "standin_exec.h"
 #include "standin_rules.h"
 #include "streams.h"
 
@@ -573,6 +579,305 @@ TEST_F(HighDescriptors, EveryNodeIsTracked)
     write_file(fb, "");
     r = probe_run("fbpalette", {}, {"STANDIN_FB=" + fb, "STANDIN_FB_FAIL=5"});
     EXPECT_EQ(r.err, "FBIOPUTCMAP /dev/fb0: Input/output error\n");
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Reads, waits and signals as the device answers them ----------------
+
+// Runs callseq on the stand-in's paced device (period_ms per block), or on
+// a pipe a writer fills at the same rate.
+ProcessResult callseq(const std::string &capture, int period_ms, std::vector<std::string> steps,
+                      bool on_pipe = false, std::vector<std::string> env = {})
+{
+    std::vector<std::string> args = {std::to_string(period_ms)};
+    if (on_pipe)
+        args.insert(args.begin(), "--pipe");
+    args.insert(args.end(), steps.begin(), steps.end());
+    env.push_back("STANDIN_VBI=" + capture);
+    env.push_back("STANDIN_VBI_PACE=" + std::to_string(1000.0 / period_ms));
+    return probe_run("callseq", args, env);
+}
+
+// A signal that ends a wait leaves the caller's sets as they were, so the
+// usual retry loop waits for the device again rather than for nothing; a
+// block that falls due by the deadline is reported, not "no data".
+TEST_F(Standin, WaitsEndedBySignalsOrDeadlinesAnswerAsTheKernel)
+{
+    write_file(file, blocks(8, 0));
+    ProcessResult r = callseq(file, 200,
+                              {"read", "select:-!", "pselect:-!", "select:-", "read", "pselect:1.0",
+                               "read", "poll:1.0"});
+    EXPECT_EQ(r.out, "read: 65536 0\n"
+                     "select:-!: -1 EINTR device=1 idle=1\n"
+                     "pselect:-!: -1 EINTR device=1 idle=1\n"
+                     "select:-: 1 device=1 idle=0\n"
+                     "read: 65536 1\n"
+                     "pselect:1.0: 1 device=1 idle=0\n"
+                     "read: 65536 2\n"
+                     "poll:1.0: 1 device=0x1 idle=0\n")
+        << r.err;
+}
+
+// One read, one block, whatever the buffer; a paced read waits as the
+// device's does, and a signal ends the wait unless its handler restarts
+// calls.
+TEST_F(Standin, ReadsAreTheDevicesReads)
+{
+    write_file(file, blocks(6, 0));
+    ProcessResult r = callseq(file, 200, {"bigread", "bigread", "read!", "read!r", "bigread"},
+                              false, {"STANDIN_VBI_FAIL_AFTER=4"});
+    EXPECT_EQ(r.out, "bigread: 65536 0\n"
+                     "bigread: 65536 1\n"
+                     "read!: -1 EINTR\n"
+                     "read!r: 65536 2\n"
+                     "bigread: 65536 3\n")
+        << r.err;
+    r = probe_run("callseq", {"200", "bigread", "bigread", "bigread", "bigread"},
+                  {"STANDIN_VBI=" + file, "STANDIN_VBI_FAIL_AFTER=3"});
+    EXPECT_EQ(r.out, "bigread: 65536 0\nbigread: 65536 1\nbigread: 65536 2\n"
+                     "bigread: -1 Input/output error\n");
+
+    // The live feeds keep the flags of the program's open.
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv), 0);
+    std::string path = dir + "/feed";
+    int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    struct sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ASSERT_EQ(bind(listener, (struct sockaddr *)&addr, sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    for (std::string feed : {"fd:" + std::to_string(sv[1]), "socket:" + path}) {
+        ProcessOptions opt;
+        opt.env = standin_env();
+        opt.env.push_back("STANDIN_VBI=" + feed);
+        opt.keep_fds = {sv[1]};
+        r = run_process({bin_path("fdprobe"), "flags"}, opt);
+        EXPECT_EQ(r.out, "nonblock=1 cloexec=1\n") << feed;
+    }
+    close(listener);
+    close(sv[0]);
+    close(sv[1]);
+}
+
+// Copies of a descriptor are the same open device, a forked child shares
+// it with its parent, and a descriptor closed behind the stand-in's back
+// is not taken for the device when its number comes back.
+TEST_F(Standin, DescriptorsAreFollowedLikeOpenFiles)
+{
+    write_file(file, blocks(8, 0));
+    std::vector<std::string> env = {"STANDIN_VBI=" + file, "STANDIN_VBI_FAIL_AFTER=1"};
+    EXPECT_EQ(probe_run("fdprobe", {"copies"}, env).out,
+              "device 65536\ndup Input/output error\ndup2 Input/output error\n"
+              "dup3 Input/output error\nF_DUPFD Input/output error\n"
+              "F_DUPFD_CLOEXEC Input/output error\n");
+    env[1] = "STANDIN_VBI_FAIL_AFTER=2";
+    EXPECT_EQ(probe_run("fdprobe", {"fork"}, env).out,
+              "parent 65536\nchild 65536\nparent Input/output error\n");
+    std::string text = dir + "/plain.txt";
+    write_file(text, "plain\n");
+    env[1] = "STANDIN_VBI_FAIL_AFTER=0";
+    EXPECT_EQ(probe_run("fdprobe", {"fclose", text}, env).out, "same number\nfile 6\n");
+}
+
+// A random sequence of calls whose outcomes do not hang on timing: every
+// call starts 0.3 periods into a period, every timeout and signal falls at
+// 0.5, and blocks come at whole periods, so that no two events lie closer
+// than a fifth of a period.  Now and then the caller falls behind by a
+// period or two and finds the blocks it missed.
+std::vector<std::string> random_calls(unsigned seed, int calls)
+{
+    std::mt19937 gen(seed);
+    auto pick = [&](int n) { return (int)(gen() % (unsigned)n); };
+    const char *waits[] = {"select", "pselect", "poll", "ppoll"};
+    const char *timeouts[] = {"0", "0.2", "1.0", "-"};
+    std::vector<std::string> steps;
+    double t = 0;  // in periods; block k is there from time k
+    long consumed = 0;
+    for (int i = 0; i < calls; i++) {
+        if (i > 0) {
+            t = std::floor(t) + 1.3 + (pick(6) == 0 ? 1 + pick(2) : 0);
+            char at[32];
+            snprintf(at, sizeof at, "at:%.1f", t);
+            steps.push_back(at);
+        }
+        long there = (long)std::floor(t) + 1 - consumed;
+        // Mostly a block there is read at once, so that most calls find
+        // none and have to wait for the next.
+        while (there > 0 && pick(3)) {
+            steps.push_back("read");
+            consumed++;
+            there--;
+        }
+        int op = pick(6);
+        int sig = there > 0 ? 0 : pick(3);  // none, "!", "!r"
+        const char *mark = sig == 1 ? "!" : sig == 2 ? "!r" : "";
+        if (op >= 4) {
+            steps.push_back(std::string("read") + mark);
+            if (sig == 1) {
+                t += 0.2;
+                continue;
+            }
+            if (there == 0)
+                t = std::floor(t) + 1;
+            consumed++;
+            continue;
+        }
+        int w = pick(4);
+        if (w < 2)
+            sig = 0, mark = "";
+        steps.push_back(std::string(waits[op]) + ":" + timeouts[w] + mark);
+        bool ready = there > 0 || (w >= 2 && !sig);
+        if (there == 0)
+            t = sig ? t + 0.2 : w >= 2 ? std::floor(t) + 1 : t + (w ? 0.2 : 0);
+        if (ready && pick(4)) {
+            steps.push_back("read");
+            consumed++;
+        }
+    }
+    return steps;
+}
+
+// The stand-in's paced device and a pipe that a writer fills at the same
+// rate answer the same calls alike: what each call returns, and what it
+// leaves in its descriptor sets, poll entries and timeout.
+TEST_F(Standin, PacedDeviceAnswersLikeAPipe)
+{
+    write_file(file, blocks(100, 0));
+    std::vector<std::string> calls = random_calls(20261228, 20);
+    auto device = std::async(std::launch::async, [&] { return callseq(file, 400, calls); });
+    ProcessResult pipe = callseq(file, 400, calls, true);
+    ProcessResult stood_in = device.get();
+    EXPECT_EQ(stood_in.out, pipe.out) << stood_in.err;
+    // The sequence tries what it should: signals, timeouts and readiness.
+    for (const char *seen : {"EINTR device=1 idle=1", "-1 EINTR\n", ": 0 device=0 idle=0",
+                             "1 device=0x1", "read!r: 65536"})
+        EXPECT_NE(pipe.out.find(seen), std::string::npos) << seen << " in\n" << pipe.out;
+}
+
+// ---- The runner keeps programs away from the real devices ---------------
+
+// Starts a program with the runner, every node stood in for.
+ProcessResult run_nodes(const std::string &dir, const std::string &program,
+                        std::vector<std::string> env = {})
+{
+    write_file(dir + "/n.vbi", blocks(1, 0));
+    write_file(dir + "/fb", "");
+    write_file(dir + "/mem", "");
+    ProcessOptions opt;
+    opt.env = env;
+    opt.timeout = 30;
+    return run_process({bin_path("devstandin"), "--vbi", dir + "/n.vbi", "--fb", dir + "/fb",
+                        "--mem", dir + "/mem", program},
+                       opt);
+}
+
+const char all_opened[] = "/dev/vbi0 opened\n/dev/mem opened\n/dev/fb0 opened\n";
+
+// A library path that LD_PRELOAD would split (a space, a colon) and a
+// program of the other word size: the library is in the program, or the
+// program does not start.
+TEST_F(Standin, TheLibraryIsInEveryProgramTheRunnerStarts)
+{
+    std::string odd = dir + "/lib dir:x";
+    ASSERT_EQ(mkdir(odd.c_str(), 0755), 0);
+    std::filesystem::copy_file(bin_path("libdevstandin.so"), odd + "/libdevstandin.so");
+    ProcessResult r = run_nodes(dir, bin_path("fdprobe"),
+                                {"STANDIN_LIB=" + odd + "/libdevstandin.so"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, all_opened);
+
+    // The other word size: run with its own library where there is one,
+    // refused where there is none.
+    int bits = sizeof(void *) == 8 ? 32 : 64;
+    std::string other = bits == 32 ? bin_path("fdprobe32") : "/bin/true";
+    if (access(other.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "no " << bits << "-bit program here: no 32-bit toolchain";
+    if (bits == 32) {
+        r = run_nodes(dir, other);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, all_opened);
+    }
+    r = run_nodes(dir, other, {"STANDIN_LIB=" + odd + "/libdevstandin.so"});
+    EXPECT_EQ(r.status, 125);
+    EXPECT_EQ(r.err, "devstandin: " + other + ": a " + std::to_string(bits) +
+                         "-bit program; no " + std::to_string(bits) +
+                         "-bit stand-in library is installed\n");
+    EXPECT_EQ(r.out, "");
+
+    // A script runs its interpreter, which is what the library enters.
+    std::string script = dir + "/script";
+    write_file(script, "#!" + other + "\n");
+    chmod(script.c_str(), 0755);
+    r = run_nodes(dir, script, {"STANDIN_LIB=" + odd + "/libdevstandin.so"});
+    EXPECT_EQ(r.status, 125);
+    EXPECT_EQ(r.err.substr(0, 12 + other.size()), "devstandin: " + other);
+}
+
+// What the dynamic linker would run without the library is not run, or
+// not run on: a static program is refused, and a library that does not
+// report in from the program (here a program given as the library, which
+// the dynamic linker ignores) makes the runner fail.
+TEST_F(Standin, ProgramsTheLibraryCannotEnterAreRefused)
+{
+    // A program without a program interpreter: fdprobe with its
+    // PT_INTERP header blanked, as a statically linked program has none.
+    std::string image = read_file(bin_path("fdprobe"));
+    bool wide = image[EI_CLASS] == ELFCLASS64;
+    uint64_t phoff = 0;
+    uint16_t phentsize, phnum;
+    memcpy(&phoff, &image[wide ? 32 : 28], wide ? 8 : 4);
+    memcpy(&phentsize, &image[wide ? 54 : 42], 2);
+    memcpy(&phnum, &image[wide ? 56 : 44], 2);
+    for (uint16_t i = 0; i < phnum; i++) {
+        uint32_t type;
+        memcpy(&type, &image[phoff + i * phentsize], 4);
+        if (type == PT_INTERP)
+            memset(&image[phoff + i * phentsize], 0, 4);
+    }
+    std::string static_program = dir + "/static";
+    write_file(static_program, image);
+    chmod(static_program.c_str(), 0755);
+    ProcessResult r = run_nodes(dir, static_program);
+    EXPECT_EQ(r.status, 125);
+    EXPECT_EQ(r.err, "devstandin: " + static_program +
+                         ": a statically linked program; the stand-in library cannot enter it\n");
+    EXPECT_EQ(r.out, "");
+
+    r = run_nodes(dir, bin_path("fdprobe"), {"STANDIN_LIB=" + bin_path("fdprobe")});
+    EXPECT_EQ(r.status, 125);
+    const std::string said = "devstandin: " + bin_path("fdprobe") +
+                             ": the stand-in library did not load into the program\n";
+    ASSERT_GE(r.err.size(), said.size()) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - said.size()), said);
+}
+
+// SIGKILL cannot be passed on: the program ends with its runner all the
+// same, instead of running on against a stand-in that is gone.
+TEST_F(Standin, TheProgramEndsWithAKilledRunner)
+{
+    write_file(file, blocks(50, 1));
+    Runner run;
+    run.start({bin_path("devstandin"), "--vbi", file, "--pace=2", bin_path("vbiprobe"),
+               "--show-pid", "--wait=poll"},
+              false);
+    run.read_lines(2);
+    int probe_pid = atoi(run.text.c_str() + 4);
+    ASSERT_GT(probe_pid, 0) << run.text;
+    kill(run.pid, SIGKILL);
+    EXPECT_EQ(run.wait_status(), 1000 + SIGKILL);
+    // Gone, or a zombie waiting for whoever adopted it.
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; i++) {
+        std::string stat = read_file("/proc/" + std::to_string(probe_pid) + "/stat");
+        gone = stat.empty() || stat.find(") Z ") != std::string::npos;
+        if (!gone)
+            usleep(50000);
+    }
+    EXPECT_TRUE(gone) << "the program outlived its runner";
 }
 
 }  // namespace

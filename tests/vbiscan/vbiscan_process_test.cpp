@@ -20,29 +20,10 @@ namespace {
 
 using Json = nlohmann::json;
 
-// A scratch folder that goes away with the test.
-struct Scratch {
-    std::string dir = make_temp_dir();
-    ~Scratch() { std::filesystem::remove_all(dir); }
-    std::string operator/(const std::string &name) const { return dir + "/" + name; }
-};
-
 ProcessResult vbiscan(std::vector<std::string> args, const ProcessOptions &opt = {})
 {
     args.insert(args.begin(), bin_path("vbiscan"));
     return run_process(args, opt);
-}
-
-// Writes a capture with vbigen; the arguments are vbigen's options.
-std::string generate(const Scratch &s, const std::string &name, std::vector<std::string> args)
-{
-    std::string path = s / name;
-    args.insert(args.begin(), bin_path("vbigen"));
-    args.push_back("-o");
-    args.push_back(path);
-    ProcessResult r = run_process(args);
-    EXPECT_EQ(r.status, 0) << r.err;
-    return path;
 }
 
 Json scan_json(const std::string &capture, std::vector<std::string> extra = {})

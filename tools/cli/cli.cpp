@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 static bool refuse(std::string *why, const char *opt, const char *text, const std::string &what)
 {
@@ -156,4 +157,20 @@ int cli_print(const char *prog, const std::string &text, int status)
         return 0;
     fprintf(stderr, "%s: standard output: %s\n", prog, strerror(errno ? errno : EIO));
     return status;
+}
+
+ssize_t cli_read_whole(int fd, void *buf, size_t size, const volatile sig_atomic_t *stop)
+{
+    size_t have = 0;
+    while (have < size && !(stop && *stop)) {
+        ssize_t n = read(fd, (char *)buf + have, size - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        have += (size_t)n;
+    }
+    return (ssize_t)have;
 }

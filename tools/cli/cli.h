@@ -14,6 +14,8 @@
 //   - every tool's --version prints "PROG (vbitools) X.Y.Z".
 #pragma once
 #include <getopt.h>
+#include <signal.h>
+#include <sys/types.h>
 
 #include <string>
 
@@ -51,3 +53,9 @@ std::string cli_version(const char *prog);
 // 0, or `status` after "PROG: standard output: REASON" when that failed
 // (a closed pipe, a full disc).
 int cli_print(const char *prog, const std::string &text, int status = 1);
+
+// Fills buf with size bytes from fd, as the tools read a capture: a device
+// delivers a block per read, a pipe may deliver it in pieces.  Returns the
+// bytes read, fewer than size only at the end of the stream or once *stop
+// (may be null) is set by a signal, or -1 with errno set.
+ssize_t cli_read_whole(int fd, void *buf, size_t size, const volatile sig_atomic_t *stop = nullptr);

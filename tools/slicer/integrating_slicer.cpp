@@ -1,6 +1,10 @@
 #include "integrating_slicer.h"
 
 #include <cmath>
+#include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -11,6 +15,9 @@ namespace {
 constexpr double BIT = 56.875;
 constexpr double PI = 3.14159265358979323846;
 constexpr double OMEGA = 2 * PI / BIT;
+// Divisions by the bit and by the clock's angular step, as multiplications.
+constexpr double PER_BIT = 1 / BIT;
+constexpr double PER_OMEGA = 1 / OMEGA;
 
 // Where the first run-in crest lies on a line with no timing offset, and
 // how far the centre of the start bit lies after it (the start bit begins
@@ -29,8 +36,9 @@ enum {
     COARSE_FROM = 113,
     COARSE_TO = 370,
     // The clock tables reach past the last sample of the latest run-in
-    // (141 + 6.5 cycles).
-    CLOCK_SAMPLES = 512,
+    // (141 + 6.5 cycles), and the 15 samples beyond that the sums read
+    // (and mask out) at the end of a stretch.
+    CLOCK_SAMPLES = 528,
     CLOCK_SCALE = 4096,
     // Samples integrated per bit, centred on the bit: the bit's edges and
     // a few samples of timing error stay outside.
@@ -47,6 +55,9 @@ enum {
 constexpr double WEAK_LIMIT = 0.0015;
 constexpr double FRAMING = 0.1;
 constexpr double STRAY_LIMIT = 8;  // in units of the noise on a bit
+// Bits this many units of log-likelihood from the threshold cannot make a
+// line weak however many there are.
+constexpr double SURE = 6;
 
 // --- the clock tables, made by the compiler -----------------------------
 
@@ -69,6 +80,7 @@ constexpr double cx_cos(double x)
 struct ClockTables {
     int16_t c[CLOCK_SAMPLES], s[CLOCK_SAMPLES];      // cos, sin of the clock phase, scaled
     int32_t csum[CLOCK_SAMPLES + 1], ssum[CLOCK_SAMPLES + 1];  // running sums of c and s
+    double inverse[CLOCK_SAMPLES + 1];  // 1 / n (0 for 0), so that means cost no division
 };
 
 constexpr ClockTables make_clock_tables()
@@ -83,6 +95,7 @@ constexpr ClockTables make_clock_tables()
         t.s[i] = (int16_t)(s < 0 ? s - 0.5 : s + 0.5);
         t.csum[i + 1] = t.csum[i] + t.c[i];
         t.ssum[i + 1] = t.ssum[i] + t.s[i];
+        t.inverse[i + 1] = 1.0 / (i + 1);
     }
     return t;
 }
@@ -98,26 +111,124 @@ struct ClockSums {
     int32_t sum, sc, ss;
 };
 
-ClockSums clock_sums(const uint8_t *s, int from, int to)
+#if defined(__SSE2__)
+int32_t lanes_sum(__m128i v)
 {
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0x4E));
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
+    return _mm_cvtsi128_si32(v);
+}
+
+inline __m128i clock_at(const int16_t *table, int i)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(table + i));
+}
+#endif
+
+inline __attribute__((always_inline)) ClockSums clock_sums(const uint8_t *s, int from, int to)
+{
+    int i = from;
+#if defined(__SSE2__)
+    // Sixteen samples at a time: their sum in one instruction, their
+    // products with the clock's cosine and sine in two each (widened to 16
+    // bits, multiplied and added in pairs); then eight, then one by one.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i vsum = zero, vc = zero, vs = zero;
+    for (; i + 16 <= to; i += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
+        vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
+        vc = _mm_add_epi32(vc, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.c, i)),
+                                             _mm_madd_epi16(hi, clock_at(clock.c, i + 8))));
+        vs = _mm_add_epi32(vs, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
+                                             _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
+    }
+    // The last 0 to 15 samples as two groups of eight with the samples
+    // past the end masked out: no branch that the varying lengths of the
+    // cycles would make the processor guess wrongly.
+    static const uint8_t first_ones[16] = {255, 255, 255, 255, 255, 255, 255, 255};
+    int left = to - i;
+    for (int k = 0; k < 2; k++, i += 8, left -= 8) {
+        int keep = left < 0 ? 0 : left > 8 ? 8 : left;
+        __m128i mask = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(first_ones + 8 - keep));
+        __m128i bytes = _mm_and_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(s + i)), mask);
+        __m128i v = _mm_unpacklo_epi8(bytes, zero);
+        vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
+        vc = _mm_add_epi32(vc, _mm_madd_epi16(v, clock_at(clock.c, i)));
+        vs = _mm_add_epi32(vs, _mm_madd_epi16(v, clock_at(clock.s, i)));
+    }
+    return {to - from, lanes_sum(vsum), lanes_sum(vc), lanes_sum(vs)};
+#else
     int32_t sum = 0, sc = 0, ss = 0;
-    for (int i = from; i < to; i++) {
+    for (; i < to; i++) {
         int16_t v = s[i];
         sum += v;
         sc += v * clock.c[i];
         ss += v * clock.s[i];
     }
     return {to - from, sum, sc, ss};
+#endif
 }
 
 // The components of the samples along the clock's cosine and sine, after
 // taking out their mean (a stretch of a fraction of a cycle sees the mean
 // through the clock too), in levels times samples.
-void clock_components(const ClockSums &k, int from, int to, double *ci, double *si)
+inline __attribute__((always_inline)) void clock_components(const ClockSums &k, int from, int to, double *ci, double *si)
 {
-    double mean = k.n ? (double)k.sum / k.n : 0;
+    double mean = k.sum * clock.inverse[k.n];
     *ci = ((double)k.sc - mean * (clock.csum[to] - clock.csum[from])) / CLOCK_SCALE;
     *si = ((double)k.ss - mean * (clock.ssum[to] - clock.ssum[from])) / CLOCK_SCALE;
+}
+
+// floor(x) as a whole number, for the positions on a line (|x| far below
+// 2^31), without the library call that targets before SSE4.1 make of it.
+inline int floor_int(double x)
+{
+    int i = (int)x;
+    return i - (x < i);
+}
+
+// min and max in one instruction each (std::fmin and fmax, minding NaNs,
+// are calls).
+inline double lesser(double a, double b)
+{
+    return a < b ? a : b;
+}
+
+inline double greater(double a, double b)
+{
+    return a > b ? a : b;
+}
+
+enum { THIRD = BIT_WINDOW / 3 };
+
+// The sum of a third of a bit window.  Where the target has SSE2 (every
+// x86-64), 16 of its 18 samples are summed by one instruction.
+inline int sum_third(const uint8_t *p)
+{
+#if defined(__SSE2__)
+    static_assert(THIRD == 18, "a third is 16 samples summed at once and 2 more");
+    __m128i x = _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), _mm_setzero_si128());
+    return _mm_cvtsi128_si32(x) + _mm_extract_epi16(x, 4) + p[16] + p[17];
+#else
+    int sum = 0;
+    for (int i = 0; i < THIRD; i++)
+        sum += p[i];
+    return sum;
+#endif
+}
+
+// The first sample of the window around centre c.
+inline const uint8_t *window(const uint8_t *s, double c)
+{
+    return s + floor_int(c - BIT_WINDOW / 2.0 + 0.5);
+}
+
+// The sum of the BIT_WINDOW samples around centre c.
+inline __attribute__((always_inline)) int window_sum(const uint8_t *s, double c)
+{
+    const uint8_t *w = window(s, c);
+    return sum_third(w) + sum_third(w + THIRD) + sum_third(w + 2 * THIRD);
 }
 
 // One bit integrated over the BIT_WINDOW samples around its centre c.  The
@@ -126,32 +237,48 @@ void clock_components(const ClockSums &k, int from, int to, double *ci, double *
 // bit's mean level carries, whatever the noise's bandwidth (as long as its
 // correlation is short against a third).
 struct BitRead {
-    double level;   // mean level of the window
-    double spread;  // sum of squared deviations of the thirds' sums from their mean
+    int sum;        // of the whole window
+    int spread;     // 3 times the sum of squared deviations of the thirds' sums from their mean
 };
 
-BitRead read_bit(const uint8_t *s, double c)
+inline __attribute__((always_inline)) BitRead read_bit(const uint8_t *w)
 {
-    const uint8_t *w = s + (int)std::floor(c - BIT_WINDOW / 2.0 + 0.5);
-    int t[3];
-    for (int k = 0; k < 3; k++) {
-        int sum = 0;
-        for (int i = 0; i < BIT_WINDOW / 3; i++)
-            sum += w[k * (BIT_WINDOW / 3) + i];
-        t[k] = sum;
-    }
-    int total = t[0] + t[1] + t[2];
-    double m = total / 3.0, spread = 0;
-    for (int v : t)
-        spread += (v - m) * (v - m);
-    return {(double)total / BIT_WINDOW, spread};
+    int a = sum_third(w), b = sum_third(w + THIRD), d = sum_third(w + 2 * THIRD);
+    int total = a + b + d;
+    // sum (t - total/3)^2 = (3 sum t^2 - total^2) / 3, kept in whole
+    // numbers: with thirds of at most 18 * 255, below 2^28.
+    return {total, 3 * (a * a + b * b + d * d) - total * total};
+}
+
+// atan2(y, x) to within 1e-8 radians (a thousandth of a millionth of a
+// sample of the clock), without the library's care for every corner of
+// the plane: the arctangent of the smaller over the larger component as an
+// odd polynomial on [0, 1], then placed in its octant.
+double phase_angle(double y, double x)
+{
+    double ax = std::fabs(x), ay = std::fabs(y);
+    double lo = ax < ay ? ax : ay, hi = ax < ay ? ay : ax;
+    double t = lo / hi;  // the caller makes sure not both are 0
+    double t2 = t * t;
+    double a = t * (0.9999993329 +
+                    t2 * (-0.3332985605 +
+                          t2 * (0.1994653599 +
+                                t2 * (-0.1390853351 +
+                                      t2 * (0.0964200441 +
+                                            t2 * (-0.0559098861 + t2 * (0.0218612288 + t2 * -0.0040540580)))))));
+    // Into the octant by arithmetic rather than branches, which the
+    // random phases of the lines would make the processor guess wrongly.
+    double steep = ay > ax, back = x < 0;
+    a += steep * (PI / 2 - 2 * a);
+    a += back * (PI - 2 * a);
+    return std::copysign(a, y);
 }
 
 // The crest of the clock with phase (ci, si) nearest to position near.
 double crest_near(double ci, double si, double near)
 {
-    double p = std::atan2(si, ci) / OMEGA;
-    return p + BIT * std::floor((near - p) / BIT + 0.5);
+    double p = phase_angle(si, ci) * PER_OMEGA;
+    return p + BIT * floor_int((near - p) * PER_BIT + 0.5);
 }
 
 int odd_parity(unsigned byte)
@@ -169,8 +296,29 @@ struct Cycle {
     int from, to;
     bool whole;
     double ci, si;  // components along the clock
-    ClockSums sums;
+    int n, sum;  // samples and their sum
 };
+
+// The chance that a line whose bytes pass the parity check is wrong
+// anyway (see where it is called), from the window sums of the start bit,
+// the data bits and the gap, the threshold as a window sum and the bits'
+// log-likelihood gain per unit of window sum.
+double weak_doubt(const int sums[17], int gap, double mid, double gain)
+{
+    double doubt = FRAMING * (std::exp(-gain * (sums[0] - mid)) + std::exp(-gain * (mid - gap)));
+    for (int byte = 0; byte < 2; byte++) {
+        double e1 = 0, e2 = 0;
+        for (int b = 0; b < 8; b++) {
+            // Beyond 40 the bit's share is nothing against the limit.
+            double l = gain * std::fabs(sums[1 + byte * 8 + b] - mid);
+            double e = l > 40 ? 0 : std::exp(-l);
+            e1 += e;
+            e2 += e * e;
+        }
+        doubt += (e1 * e1 - e2) / 2;
+    }
+    return doubt;
+}
 
 void refuse(IntegratingResult *r, IntegratingCause cause)
 {
@@ -194,43 +342,52 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
     }
-    double p0 = std::atan2(si, ci) / OMEGA;
+    double p0 = phase_angle(si, ci) * PER_OMEGA;
 
     // Every crest of that clock from which a run-in may start, and the
     // cycles those run-ins span.
-    int m_lo = (int)std::ceil((FIRST_CREST_LO - p0) / BIT);
-    int m_hi = (int)std::floor((FIRST_CREST_HI - p0) / BIT);
+    int m_lo = -floor_int((p0 - FIRST_CREST_LO) * PER_BIT);
+    int m_hi = floor_int((FIRST_CREST_HI - p0) * PER_BIT);
     int ncand = m_hi - m_lo + 1;
     if (ncand < 1 || ncand > MAX_CANDIDATES) {
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
     }
     Cycle cyc[MAX_CYCLES];
-    double cos0 = std::cos(OMEGA * p0), sin0 = std::sin(OMEGA * p0);
+    double norm = 1 / std::sqrt(ci * ci + si * si);
+    double cos0 = ci * norm, sin0 = si * norm;  // of the clock's phase at p0
     double inphase[MAX_CYCLES];
     for (int j = 0; j < ncand + RUNIN_CYCLES - 1; j++) {
         double p = p0 + (m_lo + j) * BIT;
-        int from = (int)std::floor(p - BIT / 2 + 0.5), to = (int)std::floor(p + BIT / 2 + 0.5);
+        int from = floor_int(p - BIT / 2 + 0.5), to = floor_int(p + BIT / 2 + 0.5);
         Cycle &c = cyc[j];
         c.whole = from >= 0;
         c.from = from < 0 ? 0 : from;
         c.to = to < 0 ? 0 : to;
-        c.sums = clock_sums(s, c.from, c.to);
-        clock_components(c.sums, c.from, c.to, &c.ci, &c.si);
+        // (Components from the sums as computed, not as stored: a store
+        // read back in parts stalls the processor.)
+        ClockSums k = clock_sums(s, c.from, c.to);
+        clock_components(k, c.from, c.to, &c.ci, &c.si);
+        c.n = k.n;
+        c.sum = k.sum;
         inphase[j] = c.ci * cos0 + c.si * sin0;
     }
 
     // The run-in is the seven cycles that swing most in the clock's phase,
     // followed after the gap by a start bit that rises above the bit
     // before it.
+    // Candidates lie a bit apart, so each one's start bit is the bit
+    // before the next one's.
     int best = -1;
     double best_score = 0;
+    int before = window_sum(s, p0 + (m_lo - 1) * BIT + CREST_TO_START);
     for (int k = 0; k < ncand; k++) {
         double score = 0;
         for (int j = 0; j < RUNIN_CYCLES; j++)
             score += inphase[k + j];
-        double start = p0 + (m_lo + k) * BIT + CREST_TO_START;
-        score += (read_bit(s, start).level - read_bit(s, start - BIT).level) * BIT_WINDOW;
+        int start = window_sum(s, p0 + (m_lo + k) * BIT + CREST_TO_START);
+        score += start - before;
+        before = start;
         if (best < 0 || score > best_score) {
             best = k;
             best_score = score;
@@ -247,8 +404,8 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
             continue;
         fi += cyc[j].ci;
         fq += cyc[j].si;
-        n += cyc[j].sums.n;
-        sum += cyc[j].sums.sum;
+        n += cyc[j].n;
+        sum += cyc[j].sum;
         cycles++;
     }
     if (cycles < 4 || (fi == 0 && fq == 0)) {
@@ -256,8 +413,8 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         return 0;
     }
     double first = crest_near(fi, fq, p0 + (m_lo + best) * BIT);
-    double half = 2 * std::sqrt(fi * fi + fq * fq) / (double)n;
-    double mid = (double)sum / (double)n;
+    double half = 2 * std::sqrt(fi * fi + fq * fq) * clock.inverse[n];
+    double mid = (double)sum * clock.inverse[n];
     if (r) {
         r->first_crest = first;
         r->blanking = mid - half;
@@ -272,34 +429,54 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
 
     // The start bit, then the 16 data bits, each integrated around its
     // centre; before the start bit the line rests at blanking.
-    double level[17], spread = 0;
-    BitRead gap = read_bit(s, first + CREST_TO_START - BIT);
-    spread += gap.spread;
+    // The windows start at floor(base + k BIT) for the gap (k = 0), the
+    // start bit (1) and the data bits (2 to 17); with BIT = 56 + 7/8 that
+    // is worked out in whole numbers from base's eighths.
+    static_assert(BIT == 56 + 7 / 8.0, "a bit is 455/8 samples");
+    double base = first + CREST_TO_START - BIT - BIT_WINDOW / 2.0 + 0.5;
+    int f = floor_int(base), eighths = (int)((base - f) * 8);
+    int sums[17];  // of the start bit's and the data bits' windows
+    BitRead gap = read_bit(s + f);
+    int64_t spread = gap.spread;
     for (int b = 0; b < 17; b++) {
-        BitRead k = read_bit(s, first + CREST_TO_START + b * BIT);
-        level[b] = k.level;
+        int at = f + 56 * (b + 1) + ((eighths + 7 * (b + 1)) >> 3);
+        BitRead k = read_bit(s + at);
+        sums[b] = k.sum;
         spread += k.spread;
     }
-    if (level[0] <= mid || gap.level > mid) {
+
+    // From here on levels are window sums (BIT_WINDOW times the mean).  A
+    // whole-number sum lies above the threshold exactly when it exceeds
+    // the threshold's whole part.
+    double mid_w = mid * BIT_WINDOW, half_w = half * BIT_WINDOW;
+    int above = floor_int(mid_w);
+    if (sums[0] <= above || gap.sum > above) {
         refuse(r, INTEGRATING_START_BIT);
         return 0;
     }
+    // The bits as read, and the extremes of the ones (the start bit among
+    // them) and of the zeros: how near the threshold the weakest bit lies,
+    // and how far any bit strays from its level, follow from those.  No
+    // branches: data bits are as random as the text.
     unsigned bits = 0;
-    double margin = level[0] - mid;
+    int min_one = sums[0], max_one = sums[0], min_zero = INT32_MAX, max_zero = INT32_MIN;
     for (int b = 1; b < 17; b++) {
-        double d = level[b] - mid;
-        if (d > 0)
-            bits |= 1u << (b - 1);
-        if (std::fabs(d) < margin)
-            margin = std::fabs(d);
+        int v = sums[b];
+        bool one = v > above;
+        bits |= (unsigned)one << (b - 1);
+        min_one = one && v < min_one ? v : min_one;
+        max_one = one && v > max_one ? v : max_one;
+        min_zero = !one && v < min_zero ? v : min_zero;
+        max_zero = !one && v > max_zero ? v : max_zero;
     }
+    double margin_w = lesser(min_one - mid_w, mid_w - max_zero);
     // Each window's thirds give two degrees of freedom of the noise on a
     // third's sum (18 windows: 36); a window's sum carries that noise three
-    // times over.
-    double noise = std::sqrt(3 * spread / (2 * 18)) / BIT_WINDOW;
+    // times over (and spread holds three times the squared deviations).
+    double noise = std::sqrt((double)spread / (2 * 18)) / BIT_WINDOW;
     if (r) {
         r->raw = (uint16_t)bits;
-        r->margin = margin;
+        r->margin = margin_w / BIT_WINDOW;
         r->noise = noise;
     }
     if (!odd_parity(bits) || !odd_parity(bits >> 8)) {
@@ -316,27 +493,23 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // that is the chance that the pair is wrong; above the limit the line
     // is refused.
     double sigma = noise < 0.5 ? 0.5 : noise;
-    double gain = 2 * half / (sigma * sigma);
-    double doubt = FRAMING * (std::exp(-gain * (level[0] - mid)) + std::exp(-gain * (mid - gap.level)));
-    for (int byte = 0; byte < 2; byte++) {
-        double e1 = 0, e2 = 0;
-        for (int b = 0; b < 8; b++) {
-            // Beyond 40 the bit's share is nothing against the limit.
-            double l = gain * std::fabs(level[1 + byte * 8 + b] - mid);
-            double e = l > 40 ? 0 : std::exp(-l);
-            e1 += e;
-            e2 += e * e;
-        }
-        doubt += (e1 * e1 - e2) / 2;
-    }
+    double gain_w = 2 * half / (sigma * sigma) / BIT_WINDOW;  // per unit of window sum
+    // Every term is at most exp(-gain * least), the weakest bit's: when
+    // that leaves the sum below the limit (2 FRAMING e^-6 + 56 e^-12 is
+    // 0.00084), as on nearly every line, the sum need not be formed.
+    double least_w = lesser(mid_w - gap.sum, margin_w);
+    double doubt = 0;
+    if (gain_w * least_w < SURE)
+        doubt = weak_doubt(sums, gap.sum, mid_w, gain_w);
     // A bit far from both levels on an otherwise quiet line is no noise but
     // something else on the line (a misplaced edge, interference): it is
-    // not trusted either way.
-    double stray = 0;
-    for (int b = 0; b < 17; b++)
-        if (std::fabs(std::fabs(level[b] - mid) - half) > stray)
-            stray = std::fabs(std::fabs(level[b] - mid) - half);
-    if (doubt > WEAK_LIMIT || stray > STRAY_LIMIT * sigma) {
+    // not trusted either way.  (Sums beyond the extremes of their kind lie
+    // nearer their level than the extremes do.)
+    double high_w = mid_w + half_w, low_w = mid_w - half_w;
+    double stray_w = greater(greater(max_one - high_w, high_w - min_one), 0.0);
+    if (max_zero != INT32_MIN)
+        stray_w = greater(stray_w, greater(max_zero - low_w, low_w - min_zero));
+    if (doubt > WEAK_LIMIT || stray_w > STRAY_LIMIT * sigma * BIT_WINDOW) {
         refuse(r, INTEGRATING_WEAK);
         return 0;
     }

@@ -1,6 +1,7 @@
 // devstandin: runs a program with the device stand-in preloaded, so that a
 // capture recorded on the target (dd if=/dev/vbi0 bs=65536 of=capture.vbi)
 // can be replayed through the caption programs on a workstation.
+#include <elf.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <libgen.h>
@@ -10,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +19,7 @@
 
 #include "cli.h"
 #include "standin_args.h"
+#include "standin_exec.h"
 
 // The library lies beside this program in the build tree, or in the
 // private library folder of an installed tree: found relative to this
@@ -149,12 +152,13 @@ static bool capture_in_place(const char *name)
 
 // The program is looked up as execvp will look it up, so that a name that
 // cannot run (a capture file given where the program belongs) is reported
-// before anything starts.
-static bool runnable(const char *name)
+// before anything starts.  `found` receives the file that will run.
+static bool runnable(const char *name, char *found, size_t size)
 {
     struct stat st;
     int e = ENOENT;
     if (strchr(name, '/')) {
+        snprintf(found, size, "%s", name);
         if (capture_in_place(name))
             return false;
         if (stat(name, &st) != 0)
@@ -170,8 +174,10 @@ static bool runnable(const char *name)
             char candidate[PATH_MAX];
             snprintf(candidate, sizeof candidate, "%.*s%s%s", (int)len, dir, len ? "/" : "", name);
             if (stat(candidate, &st) == 0) {
-                if (!S_ISDIR(st.st_mode) && access(candidate, X_OK) == 0)
+                if (!S_ISDIR(st.st_mode) && access(candidate, X_OK) == 0) {
+                    snprintf(found, size, "%s", candidate);
                     return true;
+                }
                 e = EACCES;
             }
             dir += len + (dir[len] == ':');
@@ -204,8 +210,11 @@ static bool files_usable(const StandinArgs &a)
 static volatile sig_atomic_t child_pid;
 static volatile sig_atomic_t stop_feed;
 
+static volatile sig_atomic_t passed_signal;
+
 static void pass_on(int sig)
 {
+    passed_signal = sig;
     if (child_pid > 0)
         kill(child_pid, sig);
     stop_feed = 1;
@@ -298,6 +307,199 @@ static int above_stdio(int fd, int cloexec)
     return moved;
 }
 
+// ---- The library in the program ----------------------------------------
+//
+// The dynamic linker does not refuse to start a program whose preloaded
+// library it cannot load: it says "ignored" and runs the program without
+// it, whose opens of the device nodes then reach the real devices.  So
+// the runner refuses every program it knows the library cannot enter, picks
+// the library of the program's word size, names it so that LD_PRELOAD
+// cannot split its path, and lets the program go on only once the library
+// has reported in from inside it.
+
+// The first bytes of a file: the ELF header and the program headers
+// behind it, or a script's "#!" line.  False for a malformed ELF file; a
+// file that cannot be read (a program that may be run but not read, an
+// interpreter that is not there) is of no kind the runner can tell
+// (STANDIN_NOT_ELF), and is left to exec and to the library's report.
+static bool read_image(const char *path, StandinImage *image)
+{
+    static unsigned char head[16384];
+    memset(image, 0, sizeof *image);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    ssize_t n = fd < 0 ? -1 : read(fd, head, sizeof head);
+    if (fd >= 0)
+        close(fd);
+    return n < 0 || standin_read_image(head, (size_t)n, image);
+}
+
+static bool same_machine(const StandinImage &a, const StandinImage &b)
+{
+    return a.kind == STANDIN_ELF && b.kind == STANDIN_ELF && a.bits == b.bits &&
+           a.machine == b.machine;
+}
+
+// The program itself, or the interpreter that a script (or a file that is
+// no program, which execvp hands to /bin/sh) is run by, followed as the
+// kernel follows them.  Returns 0, or the runner's status after saying why.
+static int program_image(const char *program, char *path, size_t size, StandinImage *image,
+                         bool *itself)
+{
+    snprintf(path, size, "%s", program);
+    *itself = true;
+    for (int depth = 0;; depth++) {
+        if (!read_image(path, image)) {
+            complain(path, "not a program the stand-in library can enter");
+            return 125;
+        }
+        if (image->kind == STANDIN_ELF || depth == 4)
+            return 0;
+        if (image->kind == STANDIN_NOT_ELF && access(path, R_OK) != 0)
+            return 0;
+        char next[PATH_MAX];
+        snprintf(next, sizeof next, "%s",
+                 image->kind == STANDIN_SCRIPT ? image->interpreter : "/bin/sh");
+        snprintf(path, size, "%s", next);
+        *itself = false;
+    }
+}
+
+// Chooses the library for the program (the one found, or the one of the
+// other word size in the folder "32" or "64" beside it), or refuses the
+// program, named as given (`name`) or by its interpreter's path.  Returns
+// 0, or the runner's status after saying why.
+static int library_for(const char *name, const char *program, char *lib, size_t size)
+{
+    char found[PATH_MAX];
+    StandinImage image, own;
+    bool itself;
+    int status = program_image(program, found, sizeof found, &image, &itself);
+    if (status)
+        return status;
+    const char *path = itself ? name : found;
+    struct stat st;
+    if (image.kind == STANDIN_ELF && stat(found, &st) == 0 &&
+        (((st.st_mode & S_ISUID) && st.st_uid != geteuid()) ||
+         ((st.st_mode & S_ISGID) && st.st_gid != getegid()))) {
+        // Started with another identity, the program runs in the dynamic
+        // linker's secure mode, which ignores the preloaded library.
+        complain(path, "a set-user-ID or set-group-ID program; the stand-in library cannot enter it");
+        return 125;
+    }
+    if (image.kind == STANDIN_ELF && !image.interpreted) {
+        complain(path, "a statically linked program; the stand-in library cannot enter it");
+        return 125;
+    }
+    if (!find_library(lib, size)) {
+        fprintf(stderr, "devstandin: cannot find libdevstandin.so (set STANDIN_LIB)\n");
+        return 125;
+    }
+    if (image.kind != STANDIN_ELF || (read_image(lib, &own) && same_machine(own, image)))
+        return 0;
+    char other[PATH_MAX];
+    snprintf(other, sizeof other, "%s", lib);
+    char *slash = strrchr(other, '/');
+    size_t at = slash ? (size_t)(slash + 1 - other) : 0;
+    snprintf(other + at, sizeof other - at, "%d/libdevstandin.so", image.bits);
+    StandinImage theirs;
+    if (read_image(other, &theirs) && same_machine(theirs, image)) {
+        snprintf(lib, size, "%s", other);
+        return 0;
+    }
+    char why[128];
+    if (image.machine == EM_386 || image.machine == EM_X86_64)
+        snprintf(why, sizeof why, "a %d-bit program; no %d-bit stand-in library is installed",
+                 image.bits, image.bits);
+    else
+        snprintf(why, sizeof why,
+                 "a program for another processor; no stand-in library for it is installed");
+    complain(path, why);
+    return 125;
+}
+
+// LD_PRELOAD splits its list at blanks and colons, so a library whose path
+// holds one (an install path with a space) is preloaded through a
+// descriptor of it that the program inherits, named /proc/self/fd/N.
+static bool preload_name(const char *lib, char *name, size_t size)
+{
+    if (!strpbrk(lib, " \t\n:")) {
+        snprintf(name, size, "%s", lib);
+        return true;
+    }
+    int fd = above_stdio(open(lib, O_RDONLY), 0);
+    if (fd < 0)
+        return false;
+    snprintf(name, size, "/proc/self/fd/%d", fd);
+    return true;
+}
+
+// Starts the program and waits until the library has reported in from
+// inside it: the library writes one byte to the descriptor STANDIN_READY
+// names from its constructor, which the dynamic linker runs before the
+// program's own code.  The child ends with the runner, whatever kills the
+// runner (SIGKILL, the out-of-memory killer), so no program goes on
+// against a stand-in that is no longer there.  Returns the child's pid, or
+// minus the runner's status once the program is gone.
+static pid_t start_program(char **argv, const sigset_t *before)
+{
+    int report[2];
+    char number[16];
+    if (pipe2(report, O_CLOEXEC) < 0 || (report[1] = above_stdio(report[1], 1)) < 0) {
+        perror("devstandin: pipe");
+        return -125;
+    }
+    snprintf(number, sizeof number, "%d", report[1]);
+    setenv_or_die("STANDIN_READY", number);
+    pid_t runner = getpid();
+    pid_t child = fork();
+    if (child < 0) {
+        perror("devstandin: fork");
+        return -125;
+    }
+    if (child == 0) {
+        // The program starts with the runner's own signal mask; handlers
+        // fall back to the default at exec.
+        sigprocmask(SIG_SETMASK, before, nullptr);
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != runner)
+            _exit(125);
+        fcntl(report[1], F_SETFD, 0);
+        execvp(argv[0], argv);
+        fprintf(stderr, "devstandin: %s: %s\n", argv[0], strerror(errno));
+        if (write(report[1], "!", 1) < 0)
+            _exit(125);
+        _exit(127);
+    }
+    child_pid = child;
+    close(report[1]);
+    char said = 0;
+    for (;;) {
+        struct pollfd p = {report[0], POLLIN, 0};
+        if (ppoll(&p, 1, nullptr, before) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (read(report[0], &said, 1) >= 0 || errno != EINTR)
+            break;
+    }
+    close(report[0]);
+    if (said == '1')
+        return child;
+    // Ended by a signal the runner passed on, the program's status is the
+    // answer; otherwise it ran, or runs, without the library.
+    bool killed = passed_signal != 0;
+    if (said != '!' && !killed) {
+        kill(child, SIGKILL);
+        complain(argv[0], "the stand-in library did not load into the program");
+    }
+    int status;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (killed)
+        return WIFSIGNALED(status) ? -(128 + WTERMSIG(status)) : -WEXITSTATUS(status);
+    return said == '!' ? -127 : -125;
+}
+
 int main(int argc, char **argv)
 {
     StandinArgs args;
@@ -311,17 +513,22 @@ int main(int argc, char **argv)
         return cli_print("devstandin", cli_version("devstandin"), 125);
     if (!files_usable(args))
         return 1;
-    if (!runnable(argv[args.program]))
+    char program[PATH_MAX];
+    if (!runnable(argv[args.program], program, sizeof program))
         return 127;
 
-    char lib[PATH_MAX];
-    if (!find_library(lib, sizeof lib)) {
-        fprintf(stderr, "devstandin: cannot find libdevstandin.so (set STANDIN_LIB)\n");
+    char lib[PATH_MAX], preload_lib[PATH_MAX];
+    int refused = library_for(argv[args.program], program, lib, sizeof lib);
+    if (refused)
+        return refused;
+    if (!preload_name(lib, preload_lib, sizeof preload_lib)) {
+        complain(lib, strerror(errno));
         return 125;
     }
     const char *old = getenv("LD_PRELOAD");
     char preload[2 * PATH_MAX];
-    snprintf(preload, sizeof preload, "%s%s%s", lib, old && *old ? ":" : "", old ? old : "");
+    snprintf(preload, sizeof preload, "%s%s%s", preload_lib, old && *old ? ":" : "",
+             old ? old : "");
     setenv_or_die("LD_PRELOAD", preload);
     // A program built with AddressSanitizer wants its runtime first in the
     // preload list; the stand-in only interposes a few calls, so let it be.
@@ -358,20 +565,9 @@ int main(int argc, char **argv)
 
     sigset_t caught, before;
     catch_signals(&caught, &before);
-    pid_t child = fork();
-    if (child < 0) {
-        perror("devstandin: fork");
-        return 125;
-    }
-    if (child == 0) {
-        // The program starts with the runner's own signal mask; handlers
-        // fall back to the default at exec.
-        sigprocmask(SIG_SETMASK, &before, nullptr);
-        execvp(argv[args.program], argv + args.program);
-        fprintf(stderr, "devstandin: %s: %s\n", argv[args.program], strerror(errno));
-        _exit(127);
-    }
-    child_pid = child;
+    pid_t child = start_program(argv + args.program, &before);
+    if (child < 0)
+        return -child;
     if (args.vbi_stdin) {
         close(feed[1]);
         signal(SIGPIPE, SIG_IGN);

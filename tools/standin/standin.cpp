@@ -20,7 +20,14 @@
 // returns at once, and a read that comes early waits as a blocking read of
 // the device does (or fails with EAGAIN when the descriptor is
 // non-blocking).  Block n is due n / RATE seconds after the program first
-// waits for or reads the descriptor.
+// waits for or reads the descriptor.  A read returns one block, as the
+// device's does, and a signal ends its wait unless the handler restarts
+// calls.
+//
+// Copies of a descriptor, and the descriptors a forked child inherits, are
+// the one open device they are to the kernel.  STANDIN_READY = N names the
+// descriptor on which the library tells its runner that it is in the
+// program.
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -30,6 +37,7 @@
 #include <limits.h>
 #include <linux/fb.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdint.h>
@@ -41,6 +49,7 @@
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -51,19 +60,37 @@ namespace {
 
 enum Kind { NONE = 0, VBI, FB, MEM };
 
-// The descriptors the program holds on stand-in nodes, by descriptor
-// number, whatever that number is.  A program holds a handful at most; one
-// more than fits is refused as the kernel refuses a descriptor too many.
+// An open device node: one per open(2), shared by every copy of its
+// descriptor (dup, dup2, dup3, F_DUPFD) and, through fork, by the children
+// that inherit it, as the kernel shares one open file.  The devices live in
+// memory shared across fork, so that a parent and its child reading one
+// paced descriptor take their blocks from one schedule, not one each.
+struct Device {
+    int refs;              // descriptors on it, in this process and its forks
+    Kind kind;
+    long long blocks;      // blocks read so far on a VBI device
+    long long period_ns;   // time between blocks, 0 when not paced
+    long long fail_after;  // the read after this many blocks fails, or -1
+    long long start_ns;    // when the program first asked for a block; 0: not yet
+};
+// A child that inherits a device descriptor across fork and then execs
+// takes its share of `refs` with it: such a device is never given to a
+// later open.  There is room for many.
+enum { MAX_DEVICES = 256 };
+Device *devices;
+
+// The descriptors this process holds on stand-in nodes, by number, whatever
+// that number is, with the file they were opened on (device and inode), so
+// that a descriptor closed behind the stand-in's back (fclose closes
+// through glibc's own internal call) and reused for another file is
+// recognised as no longer the device.  A program holds a handful at most;
+// one more than fits is refused as the kernel refuses a descriptor too many.
 enum { MAX_TRACKED = 64 };
 
 struct Tracked {
     int fd;
-    Kind kind;
-    long long blocks;      // blocks read so far on a VBI descriptor
-    long long period_ns;   // time between blocks, 0 when not paced
-    long long fail_after;  // the read after this many blocks fails, or -1
-    long long start_ns;    // when the program first asked for a block
-    bool started;
+    Device *device;  // null when the entry is free
+    unsigned long long st_dev, st_ino;
 };
 Tracked table[MAX_TRACKED];
 int table_end;  // entries at and beyond this index are all free
@@ -72,8 +99,10 @@ typedef int (*open_fn)(const char *, int, ...);
 typedef int (*openat_fn)(int, const char *, int, ...);
 typedef ssize_t (*read_fn)(int, void *, size_t);
 typedef int (*close_fn)(int);
+typedef int (*dup_fn)(int);
 typedef int (*dup2_fn)(int, int);
 typedef int (*dup3_fn)(int, int, int);
+typedef int (*fcntl_fn)(int, int, ...);
 typedef int (*close_range_fn)(unsigned, unsigned, int);
 typedef void (*closefrom_fn)(int);
 typedef int (*ioctl_fn)(int, unsigned long, ...);
@@ -96,60 +125,10 @@ const char *env(const char *name)
     return v && *v ? v : nullptr;
 }
 
-Tracked *find(int fd)
+int fail(int error)
 {
-    if (fd < 0)
-        return nullptr;
-    for (int i = 0; i < table_end; i++)
-        if (table[i].kind != NONE && table[i].fd == fd)
-            return &table[i];
-    return nullptr;
-}
-
-// Keeps table_end just past the last entry in use.
-void trim_table()
-{
-    while (table_end > 0 && table[table_end - 1].kind == NONE)
-        table_end--;
-}
-
-void untrack(int fd)
-{
-    Tracked *t = find(fd);
-    if (t)
-        t->kind = NONE;
-    trim_table();
-}
-
-// Starts tracking a descriptor just opened on a stand-in node; null when
-// the table is full.
-Tracked *track(int fd, Kind kind)
-{
-    untrack(fd);
-    for (int i = 0; i < MAX_TRACKED; i++) {
-        if (table[i].kind != NONE)
-            continue;
-        memset(&table[i], 0, sizeof table[i]);
-        table[i].fd = fd;
-        table[i].kind = kind;
-        table[i].fail_after = -1;
-        if (i >= table_end)
-            table_end = i + 1;
-        return &table[i];
-    }
-    return nullptr;
-}
-
-Kind kind_of(int fd)
-{
-    Tracked *t = find(fd);
-    return t ? t->kind : NONE;
-}
-
-int real_open(const char *path, int flags, mode_t mode)
-{
-    static open_fn fn = next<open_fn>("open64");
-    return fn(path, flags | O_LARGEFILE, mode);
+    errno = error;
+    return -1;
 }
 
 int real_close(int fd)
@@ -158,24 +137,202 @@ int real_close(int fd)
     return fn(fd);
 }
 
-int fail(int error)
+bool identify(int fd, unsigned long long *st_dev, unsigned long long *st_ino)
 {
-    errno = error;
-    return -1;
+    struct stat64 st;
+    if (fstat64(fd, &st) != 0)
+        return false;
+    *st_dev = st.st_dev;
+    *st_ino = st.st_ino;
+    return true;
 }
 
-// Gives an opened descriptor its place in the table, or closes it again.
-int tracked_or_closed(int fd, Kind kind, Tracked **entry = nullptr)
+void release(Tracked *t)
+{
+    if (t->device)
+        __atomic_sub_fetch(&t->device->refs, 1, __ATOMIC_SEQ_CST);
+    t->device = nullptr;
+}
+
+// Keeps table_end just past the last entry in use.
+void trim_table()
+{
+    while (table_end > 0 && !table[table_end - 1].device)
+        table_end--;
+}
+
+Tracked *entry_of(int fd)
+{
+    if (fd < 0)
+        return nullptr;
+    for (int i = 0; i < table_end; i++)
+        if (table[i].device && table[i].fd == fd)
+            return &table[i];
+    return nullptr;
+}
+
+// The entry of a descriptor that is still the file it was opened on; an
+// entry whose descriptor was closed, or now names another file, is dropped.
+Tracked *find(int fd)
+{
+    Tracked *t = entry_of(fd);
+    if (!t)
+        return nullptr;
+    unsigned long long st_dev, st_ino;
+    if (identify(fd, &st_dev, &st_ino) && st_dev == t->st_dev && st_ino == t->st_ino)
+        return t;
+    release(t);
+    trim_table();
+    return nullptr;
+}
+
+Device *device_of(Tracked *t)
+{
+    return t ? t->device : nullptr;
+}
+
+void untrack(int fd)
+{
+    Tracked *t = entry_of(fd);
+    if (t)
+        release(t);
+    trim_table();
+}
+
+// Gives descriptor fd an entry on device `dev` (taking a reference to it);
+// false when the table is full or the descriptor cannot be looked at.
+bool track(int fd, Device *device)
+{
+    untrack(fd);
+    unsigned long long st_dev, st_ino;
+    if (!identify(fd, &st_dev, &st_ino))
+        return false;
+    for (int i = 0; i < MAX_TRACKED; i++) {
+        if (table[i].device)
+            continue;
+        table[i].fd = fd;
+        table[i].device = device;
+        table[i].st_dev = st_dev;
+        table[i].st_ino = st_ino;
+        __atomic_add_fetch(&device->refs, 1, __ATOMIC_SEQ_CST);
+        if (i >= table_end)
+            table_end = i + 1;
+        return true;
+    }
+    return false;
+}
+
+// A copy of a descriptor (dup and its kin) is the same open device.  False
+// when the table has no room for it: the copy is then closed again (EMFILE).
+bool track_copy(int from, int to)
+{
+    Tracked *t = find(from);
+    Device *device = t ? t->device : nullptr;
+    untrack(to);
+    if (device && !track(to, device)) {
+        real_close(to);
+        errno = EMFILE;
+        return false;
+    }
+    return true;
+}
+
+// A forked child holds every descriptor its parent held.
+void forked_child()
+{
+    for (int i = 0; i < table_end; i++)
+        if (table[i].device)
+            __atomic_add_fetch(&table[i].device->refs, 1, __ATOMIC_SEQ_CST);
+}
+
+// A free device, claimed with a reference that the caller drops once its
+// descriptor holds one; null when all are in use.
+Device *new_device(Kind kind)
+{
+    if (!devices) {
+        void *p = mmap(nullptr, MAX_DEVICES * sizeof(Device), PROT_READ | PROT_WRITE,
+                       MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            return nullptr;
+        devices = (Device *)p;
+    }
+    for (int i = 0; i < MAX_DEVICES; i++) {
+        int free_refs = 0;
+        if (__atomic_compare_exchange_n(&devices[i].refs, &free_refs, 1, false, __ATOMIC_SEQ_CST,
+                                        __ATOMIC_SEQ_CST)) {
+            Device &d = devices[i];
+            d.kind = kind;
+            d.blocks = 0;
+            d.period_ns = 0;
+            d.fail_after = -1;
+            d.start_ns = 0;
+            return &d;
+        }
+    }
+    return nullptr;
+}
+
+Kind kind_of(int fd)
+{
+    Tracked *t = find(fd);
+    return t ? t->device->kind : NONE;
+}
+
+int real_open(const char *path, int flags, mode_t mode)
+{
+    static open_fn fn = next<open_fn>("open64");
+    return fn(path, flags | O_LARGEFILE, mode);
+}
+
+// Gives an opened descriptor a new device of its own, or closes it again.
+int tracked_or_closed(int fd, Kind kind, Device **made = nullptr)
 {
     if (fd < 0)
         return fd;
-    Tracked *t = track(fd, kind);
-    if (!t) {
+    Device *device = new_device(kind);
+    bool ok = device && track(fd, device);
+    if (device)
+        __atomic_sub_fetch(&device->refs, 1, __ATOMIC_SEQ_CST);
+    if (!ok) {
         real_close(fd);
         return fail(EMFILE);
     }
-    if (entry)
-        *entry = t;
+    if (made)
+        *made = device;
+    return fd;
+}
+
+// The runner's live feed is one socket, inherited as descriptor N: every
+// open of the node is a copy of it that keeps the open's O_CLOEXEC, and
+// sets its O_NONBLOCK, which the copies share (the latest open's holds).
+int open_inherited(const char *number, int flags)
+{
+    int fd = fcntl(atoi(number), (flags & O_CLOEXEC) ? F_DUPFD_CLOEXEC : F_DUPFD, 0);
+    int status = fd < 0 ? -1 : fcntl(fd, F_GETFL);
+    if (status >= 0) {
+        status = (flags & O_NONBLOCK) ? status | O_NONBLOCK : status & ~O_NONBLOCK;
+        fcntl(fd, F_SETFL, status);
+    }
+    return fd;
+}
+
+// A feed listening at a path: every open is a connection of its own, with
+// the open's O_CLOEXEC and O_NONBLOCK.
+int open_socket(const char *path, int flags)
+{
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | ((flags & O_CLOEXEC) ? SOCK_CLOEXEC : 0), 0);
+    if (fd < 0)
+        return -1;
+    struct sockaddr_un addr;
+    memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    strncpy(addr.sun_path, path, sizeof addr.sun_path - 1);
+    if (connect(fd, (struct sockaddr *)&addr, sizeof addr) < 0 ||
+        ((flags & O_NONBLOCK) && fcntl(fd, F_SETFL, O_NONBLOCK) < 0)) {
+        int e = errno;
+        real_close(fd);
+        return fail(e);
+    }
     return fd;
 }
 
@@ -191,29 +348,17 @@ int open_vbi(int flags)
         (after && !standin_count(after, &fail_after)))
         return fail(EINVAL);
     int fd;
-    if (strncmp(src, "fd:", 3) == 0) {
-        fd = dup(atoi(src + 3));
-    } else if (strncmp(src, "socket:", 7) == 0) {
-        fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-        if (fd < 0)
-            return -1;
-        struct sockaddr_un addr;
-        memset(&addr, 0, sizeof addr);
-        addr.sun_family = AF_UNIX;
-        strncpy(addr.sun_path, src + 7, sizeof addr.sun_path - 1);
-        if (connect(fd, (struct sockaddr *)&addr, sizeof addr) < 0) {
-            int e = errno;
-            real_close(fd);
-            return fail(e);
-        }
-    } else {
+    if (strncmp(src, "fd:", 3) == 0)
+        fd = open_inherited(src + 3, flags);
+    else if (strncmp(src, "socket:", 7) == 0)
+        fd = open_socket(src + 7, flags);
+    else
         fd = real_open(src, flags, 0);
-    }
-    Tracked *t = nullptr;
-    fd = tracked_or_closed(fd, VBI, &t);
-    if (t) {
-        t->period_ns = period_ns;
-        t->fail_after = fail_after;
+    Device *d = nullptr;
+    fd = tracked_or_closed(fd, VBI, &d);
+    if (d) {
+        d->period_ns = period_ns;
+        d->fail_after = fail_after;
     }
     return fd;
 }
@@ -286,34 +431,35 @@ template <typename Sec> void split_ns(long long ns, long long unit, Sec *sec, lo
     *rest = r;
 }
 
-// The next block of a paced descriptor is due at this time; the stream's
-// clock starts when the program first asks for a block.
-long long next_due(Tracked *t, long long now)
+// The next block of a paced device is due at this time; the stream's
+// clock starts when the program (or any process sharing the device) first
+// asks for a block.
+long long next_due(Device *d, long long now)
 {
-    if (!t->started) {
-        t->start_ns = now;
-        t->started = true;
-    }
-    return standin_due_ns(t->start_ns, t->blocks, t->period_ns);
+    long long unset = 0;
+    __atomic_compare_exchange_n(&d->start_ns, &unset, now, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return standin_due_ns(__atomic_load_n(&d->start_ns, __ATOMIC_SEQ_CST),
+                          __atomic_load_n(&d->blocks, __ATOMIC_SEQ_CST), d->period_ns);
 }
 
-// Whether an entry is a paced VBI descriptor whose next block is not yet
-// due, and when it is due.
-bool entry_held(Tracked *t, long long now, long long *due)
+// Whether a device is a paced VBI device whose next block is not yet due,
+// and when it is due.
+bool device_held(Device *d, long long now, long long *due)
 {
-    if (!t || t->kind != VBI || t->period_ns <= 0)
+    if (!d || d->kind != VBI || d->period_ns <= 0)
         return false;
-    *due = next_due(t, now);
+    *due = next_due(d, now);
     return now < *due;
 }
 
-// The same for a descriptor: its entry when held back, else null.
-Tracked *held(int fd, long long now, long long *due)
+bool paced_vbi(const Tracked *t)
 {
-    Tracked *t = find(fd);
-    return entry_held(t, now, due) ? t : nullptr;
+    return t->device->kind == VBI && t->device->period_ns > 0;
 }
 
+// Fallback wait when no timer descriptor can be had: the same deadline,
+// though a signal cannot cut it short.
 void sleep_until(long long due)
 {
     for (;;) {
@@ -327,26 +473,58 @@ void sleep_until(long long due)
     }
 }
 
-// ---- The VBI device ----------------------------------------------------
-
-ssize_t vbi_read(Tracked *t, int fd, void *buf, size_t count)
+// Waits until `due` as a blocking read of the device waits: in a read(2)
+// of a timer, so that a signal whose handler was installed without
+// SA_RESTART ends the wait with EINTR, and one with SA_RESTART does not.
+int wait_like_read(long long due)
 {
     static read_fn real = next<read_fn>("read");
-    if (t->period_ns > 0) {
+    int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    if (timer < 0) {
+        sleep_until(due);
+        return 0;
+    }
+    struct itimerspec when;
+    memset(&when, 0, sizeof when);
+    long long rest;
+    split_ns(due, 1, &when.it_value.tv_sec, &rest);
+    when.it_value.tv_nsec = (long)rest;
+    uint64_t expired;
+    ssize_t n = 0;
+    if (timerfd_settime(timer, TFD_TIMER_ABSTIME, &when, nullptr) == 0)
+        n = real(timer, &expired, sizeof expired);
+    else
+        sleep_until(due);
+    int e = errno;
+    real_close(timer);
+    return n < 0 ? fail(e) : 0;
+}
+
+// ---- The VBI device ----------------------------------------------------
+
+const size_t BLOCK = 65536;
+
+// One read returns at most one block, as the device's does, however large
+// the buffer.
+ssize_t vbi_read(Device *d, int fd, void *buf, size_t count)
+{
+    static read_fn real = next<read_fn>("read");
+    if (d->period_ns > 0) {
         long long now = now_ns();
-        long long due = next_due(t, now);
+        long long due = next_due(d, now);
         if (now < due) {
             int fl = fcntl(fd, F_GETFL);
             if (fl >= 0 && (fl & O_NONBLOCK))
                 return fail(EAGAIN);
-            sleep_until(due);
+            if (wait_like_read(due) < 0)
+                return -1;
         }
     }
-    if (t->fail_after >= 0 && t->blocks >= t->fail_after)
+    if (d->fail_after >= 0 && __atomic_load_n(&d->blocks, __ATOMIC_SEQ_CST) >= d->fail_after)
         return fail(EIO);
-    ssize_t n = real(fd, buf, count);
+    ssize_t n = real(fd, buf, count < BLOCK ? count : BLOCK);
     if (n > 0)
-        t->blocks++;
+        __atomic_add_fetch(&d->blocks, 1, __ATOMIC_SEQ_CST);
     return n;
 }
 
@@ -385,7 +563,7 @@ bool select_holds(int nfds, const fd_set *readfds)
         return false;
     for (int i = 0; i < table_end; i++) {
         const Tracked &t = table[i];
-        if (t.kind == VBI && t.period_ns > 0 && t.fd < nfds && bit(readfds, t.fd))
+        if (t.device && t.fd < nfds && bit(readfds, t.fd) && paced_vbi(&t) && find(t.fd))
             return true;
     }
     return false;
@@ -393,8 +571,11 @@ bool select_holds(int nfds, const fd_set *readfds)
 
 // The select family with held descriptors: every round takes the held ones
 // out of the read set and waits no longer than until the first of them is
-// due, and until the caller's deadline (NEVER for none).  `call` makes the
-// real call with a wait in nanoseconds (-1: no limit).
+// due, and until the caller's deadline (NEVER for none).  Once the deadline
+// has come, a last round that does not wait reports a block that fell due
+// in the meantime, rather than "no data".  A failed call (EINTR) leaves the
+// caller's sets as they were, as the kernel does.  `call` makes the real
+// call with a wait in nanoseconds (-1: no limit).
 template <typename Call>
 int select_held(int nfds, fd_set *r, fd_set *w, fd_set *e, long long deadline, Call call)
 {
@@ -406,22 +587,33 @@ int select_held(int nfds, fd_set *r, fd_set *w, fd_set *e, long long deadline, C
     for (int k = 0; k < 3; k++)
         if (sets[k])
             memcpy(saved.data + k * bytes, sets[k], bytes);
-    for (;;) {
+    auto restore = [&] {
         for (int k = 0; k < 3; k++)
             if (sets[k])
                 memcpy(sets[k], saved.data + k * bytes, bytes);
+    };
+    for (;;) {
+        restore();
         long long now = now_ns(), first_due = NEVER, due = NEVER;
+        bool last = now >= deadline;
         for (int i = 0; i < table_end; i++) {
             int fd = table[i].fd;
-            if (table[i].kind == VBI && fd < nfds && bit(r, fd) && entry_held(&table[i], now, &due)) {
+            if (table[i].device && fd < nfds && bit(r, fd) &&
+                device_held(table[i].device, now, &due)) {
                 clear_bit(r, fd);
                 if (due < first_due)
                     first_due = due;
             }
         }
-        long long until = deadline < first_due ? deadline : first_due;
+        long long until = last ? now : deadline < first_due ? deadline : first_due;
         int n = call(until == NEVER ? -1 : until > now ? until - now : 0);
-        if (n != 0 || now_ns() >= deadline)
+        if (n < 0) {
+            int error = errno;
+            restore();
+            errno = error;
+            return n;
+        }
+        if (n != 0 || last)
             return n;
     }
 }
@@ -435,15 +627,17 @@ template <typename Call> int poll_held(struct pollfd *fds, nfds_t nfds, long lon
         return fail(ENOMEM);
     for (;;) {
         long long now = now_ns(), first_due = NEVER, due = NEVER;
+        bool last = now >= deadline;
         for (nfds_t i = 0; i < nfds; i++) {
-            mark.data[i] = (fds[i].events & (POLLIN | POLLRDNORM)) && held(fds[i].fd, now, &due);
+            Tracked *t = (fds[i].events & (POLLIN | POLLRDNORM)) ? find(fds[i].fd) : nullptr;
+            mark.data[i] = t && device_held(device_of(t), now, &due);
             if (mark.data[i]) {
                 fds[i].fd = -fds[i].fd - 1;
                 if (due < first_due)
                     first_due = due;
             }
         }
-        long long until = deadline < first_due ? deadline : first_due;
+        long long until = last ? now : deadline < first_due ? deadline : first_due;
         int n = call(until == NEVER ? -1 : until > now ? until - now : 0);
         int error = errno;
         for (nfds_t i = 0; i < nfds; i++) {
@@ -453,7 +647,7 @@ template <typename Call> int poll_held(struct pollfd *fds, nfds_t nfds, long lon
             }
         }
         errno = error;
-        if (n != 0 || now_ns() >= deadline)
+        if (n != 0 || last)
             return n;
     }
 }
@@ -463,8 +657,8 @@ bool poll_holds(const struct pollfd *fds, nfds_t nfds)
     if (table_end == 0)
         return false;
     for (nfds_t i = 0; i < nfds; i++) {
-        Tracked *t = find(fds[i].fd);
-        if (t && t->kind == VBI && t->period_ns > 0 && (fds[i].events & (POLLIN | POLLRDNORM)))
+        Tracked *t = (fds[i].events & (POLLIN | POLLRDNORM)) ? find(fds[i].fd) : nullptr;
+        if (t && paced_vbi(t))
             return true;
     }
     return false;
@@ -626,6 +820,22 @@ bool beyond_memory(int fd, int flags, unsigned long long offset, size_t length)
            !standin_map_fits(offset, length, (long long)st.st_size);
 }
 
+// Tells the runner that the library is in the program, through the
+// descriptor it named, before the program's own code runs: loaded by the
+// dynamic linker, the library is there from the start or not at all.  The
+// variable goes, so that the programs this one starts do not report again.
+__attribute__((constructor)) void report_in()
+{
+    pthread_atfork(nullptr, nullptr, forked_child);
+    const char *ready = env("STANDIN_READY");
+    if (!ready)
+        return;
+    int fd = atoi(ready);
+    unsetenv("STANDIN_READY");
+    if (fd > 2 && write(fd, "1", 1) >= 0)
+        real_close(fd);
+}
+
 }  // namespace
 
 extern "C" {
@@ -686,8 +896,8 @@ int openat64(int dirfd, const char *path, int flags, ...)
 ssize_t read(int fd, void *buf, size_t count)
 {
     Tracked *t = find(fd);
-    if (t && t->kind == VBI)
-        return vbi_read(t, fd, buf, count);
+    if (t && t->device->kind == VBI)
+        return vbi_read(t->device, fd, buf, count);
     static read_fn real = next<read_fn>("read");
     return real(fd, buf, count);
 }
@@ -706,23 +916,43 @@ int close(int fd)
     return real_close(fd);
 }
 
+// Copies are the same open device: paced on one schedule, failing after
+// one count.
+int dup(int oldfd)
+{
+    static dup_fn real = next<dup_fn>("dup");
+    int fd = real(oldfd);
+    return fd >= 0 && !track_copy(oldfd, fd) ? -1 : fd;
+}
+
 int dup2(int oldfd, int newfd)
 {
     static dup2_fn real = next<dup2_fn>("dup2");
     int fd = real(oldfd, newfd);
-    if (fd >= 0 && oldfd != newfd)
-        untrack(newfd);
-    return fd;
+    return fd >= 0 && oldfd != newfd && !track_copy(oldfd, newfd) ? -1 : fd;
 }
 
 int dup3(int oldfd, int newfd, int flags)
 {
     static dup3_fn real = next<dup3_fn>("dup3");
     int fd = real(oldfd, newfd, flags);
-    if (fd >= 0)
-        untrack(newfd);
-    return fd;
+    return fd >= 0 && !track_copy(oldfd, newfd) ? -1 : fd;
 }
+
+#define FCNTL(name)                                                                  \
+    int name(int fd, int cmd, ...)                                                   \
+    {                                                                                \
+        va_list ap;                                                                  \
+        va_start(ap, cmd);                                                           \
+        void *arg = va_arg(ap, void *);                                              \
+        va_end(ap);                                                                  \
+        static fcntl_fn real = next<fcntl_fn>(#name);                                \
+        int r = real(fd, cmd, arg);                                                  \
+        bool copy = cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC;                        \
+        return r >= 0 && copy && !track_copy(fd, r) ? -1 : r;                       \
+    }
+FCNTL(fcntl)
+FCNTL(fcntl64)
 
 int close_range(unsigned first, unsigned last, int flags)
 {
@@ -730,9 +960,9 @@ int close_range(unsigned first, unsigned last, int flags)
     int r = real(first, last, flags);
     if (r == 0 && !(flags & CLOSE_RANGE_CLOEXEC))
         for (int i = 0; i < table_end; i++)
-            if (table[i].kind != NONE && (unsigned)table[i].fd >= first &&
+            if (table[i].device && (unsigned)table[i].fd >= first &&
                 (unsigned)table[i].fd <= last)
-                table[i].kind = NONE;
+                release(&table[i]);
     trim_table();
     return r;
 }
@@ -742,8 +972,8 @@ void closefrom(int lowfd)
     static closefrom_fn real = next<closefrom_fn>("closefrom");
     real(lowfd);
     for (int i = 0; i < table_end; i++)
-        if (table[i].kind != NONE && table[i].fd >= lowfd)
-            table[i].kind = NONE;
+        if (table[i].device && table[i].fd >= lowfd)
+            release(&table[i]);
     trim_table();
 }
 

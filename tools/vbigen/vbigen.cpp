@@ -5,20 +5,28 @@
 #include <cstring>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "cli.h"
+#include "gen_streams.h"
 #include "vbi.h"
 #include "vbigen_core.h"
 
 static const char usage_text[] =
     "usage: vbigen [options] [textfile ...]\n"
+    "       vbigen --scc FILE [--scc2 FILE] [options]\n"
     "Writes 65536-byte VBI blocks (32 lines of 2048 samples, frame counter in the\n"
-    "last 4 bytes) carrying caption text on line 21, one pair of characters per\n"
-    "frame, each text line followed by its control pairs.  The text comes from\n"
-    "-t options, the files named (- for standard input), or a built-in sample.\n"
-    "Numbers are decimal.\n"
+    "last 4 bytes) carrying captions on line 21.  The plain stream (the default)\n"
+    "sends the text one pair of characters per frame on one line, each text line\n"
+    "followed by its control pairs.  --mode, --scc and the --xds options write a\n"
+    "whole caption stream instead: a pair every frame on field 1 (line index 11)\n"
+    "and field 2 (line index 27), null pairs where nothing is sent.  The text\n"
+    "comes from -t options, the files named (- for standard input), or a\n"
+    "built-in sample.  Numbers are decimal.\n"
     "  -o FILE             write to FILE instead of standard output\n"
     "  -t TEXT             one line of caption text (may be repeated)\n"
-    "  -n BLOCKS           write exactly BLOCKS blocks, repeating the text\n"
+    "  -n BLOCKS           write exactly BLOCKS blocks, repeating the stream\n"
     "  --blank LEVEL       blanking level (60)\n"
     "  --data LEVEL        data level of the run-in crests and 1 bits (130)\n"
     "  --noise SIGMA       band-limited noise, standard deviation in levels (0)\n"
@@ -36,8 +44,32 @@ static const char usage_text[] =
     "                      byte without parity (1420,142c,142f)\n"
     "  --copies N          send every control pair N times (2)\n"
     "  --seed N            seed of the noise (1)\n"
+    "  --scc FILE          send the pairs of an SCC file (- for standard input) on\n"
+    "                      field 1, each on the frame its time code gives, parity\n"
+    "                      bits as written\n"
+    "  --scc2 FILE         the same on field 2\n"
+    "  --mode MODE         plain (the default), pop-on, roll-up, paint-on or text:\n"
+    "                      the text as a caption service sends it, rows of at\n"
+    "                      most 32 columns, each caption up long enough to read\n"
+    "  --rows N            roll-up window of 2, 3 or 4 rows (3)\n"
+    "  --channel NAME      CC1, CC2, CC3, CC4 for captions (CC1), T1-T4 for\n"
+    "                      --mode text (T1); CC3, CC4, T3, T4 go on field 2\n"
+    "  --xds-program-name TEXT  program name, 2-32 characters, on field 2\n"
+    "  --xds-network TEXT  network name, 2-32 characters\n"
+    "  --xds-call-letters TEXT  call letters, 4 characters (6 with a channel)\n"
+    "  --xds-time YYYY-MM-DDTHH:MMZ  time of day (UTC) at the first frame;\n"
+    "                      every XDS packet is sent again every two seconds\n"
     "  -h, --help          print this summary and exit\n"
-    "  --version           print the version and exit\n";
+    "  --version           print the version and exit\n"
+    "Examples:\n"
+    "  vbigen -o news.vbi -t \"Good evening.\"               plain stream\n"
+    "  vbigen --scc show.scc -o show.vbi                   an SCC file on field 1\n"
+    "  vbigen --scc cc1.scc --scc2 cc3.scc -o both.vbi     both fields\n"
+    "  vbigen --mode pop-on -o pop.vbi talk.txt            pop-on captions on CC1\n"
+    "  vbigen --mode roll-up --rows 2 --channel CC3 -t \"Rain.\" -o roll.vbi\n"
+    "  vbigen --mode text --channel T2 -t \"Weather.\" -o text.vbi\n"
+    "  vbigen --mode pop-on --xds-program-name \"Late News\" --xds-network NBS \\\n"
+    "         --xds-call-letters WNBS --xds-time 2026-12-09T22:00Z -o xds.vbi\n";
 
 static const char sample_text[] =
     "Good evening. This is the late news.\n"
@@ -63,6 +95,26 @@ static int fail(const char *what, const char *why, int status)
 {
     fprintf(stderr, "vbigen: %s: %s\n", what, why);
     return status;
+}
+
+// Reads a whole file (- for standard input) into *data; false with errno
+// set when it cannot.
+static bool read_file(const char *path, std::string *data)
+{
+    FILE *f = strcmp(path, "-") == 0 ? stdin : fopen(path, "rb");
+    if (!f)
+        return false;
+    char buf[1 << 16];
+    size_t n;
+    errno = 0;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        data->append(buf, n);
+    bool ok = !ferror(f);
+    int saved = errno;
+    if (f != stdin)
+        fclose(f);
+    errno = saved;
+    return ok;
 }
 
 // Where the blocks go; the first failed write ends the stream.
@@ -108,12 +160,18 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    // The text once as one string (the plain stream) and once as numbered
+    // lines of their sources (the caption modes, whose messages name them).
     size_t len = 0;
-    for (int i = 0; i < args.ntexts; i++)
+    std::vector<GenTextLine> lines;
+    for (int i = 0; i < args.ntexts; i++) {
         if (!append_text(&len, args.texts[i], strlen(args.texts[i])))
             return fail("-t", "more than 1 MiB of text in all", 1);
+        gen_text_lines(args.texts[i], strlen(args.texts[i]), "-t", &lines);
+    }
     for (int i = args.first_file; i > 0 && i < argc; i++) {
-        FILE *f = strcmp(argv[i], "-") == 0 ? stdin : fopen(argv[i], "r");
+        bool is_stdin = strcmp(argv[i], "-") == 0;
+        FILE *f = is_stdin ? stdin : fopen(argv[i], "r");
         if (!f)
             return fail(argv[i], strerror(errno), 1);
         static char chunk[1 << 20];
@@ -123,11 +181,14 @@ int main(int argc, char **argv)
             return fail(argv[i], strerror(errno ? errno : EIO), 1);
         if (!append_text(&len, chunk, n))
             return fail(argv[i], "more than 1 MiB of text in all", 1);
+        gen_text_lines(chunk, n, is_stdin ? "standard input" : argv[i], &lines);
         if (f != stdin)
             fclose(f);
     }
-    if (len == 0)
+    if (len == 0) {
         append_text(&len, sample_text, strlen(sample_text));
+        gen_text_lines(sample_text, strlen(sample_text), "sample text", &lines);
+    }
 
     const GenOptions *o = &args.opt;
     size_t npairs = gen_text_pairs(text, o, pairs, GEN_MAX_PAIRS + 1);
@@ -136,11 +197,33 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // A two-field stream is built whole before anything is written, so that
+    // bad input leaves no half-written output behind.
+    static GenFields fields;
+    bool two_fields = gen_two_fields(&args.stream);
+    if (two_fields) {
+        std::string scc[2];
+        for (int i = 0; i < 2; i++)
+            if (args.stream.scc[i] && !read_file(args.stream.scc[i], &scc[i]))
+                return fail(gen_scc_name(args.stream.scc[i]), strerror(errno ? errno : EIO), 1);
+        std::vector<std::string> warnings;
+        std::string error;
+        if (!gen_build_fields(&args, scc, lines, pairs, npairs, &fields, &warnings, &error)) {
+            fprintf(stderr, "vbigen: %s\n", error.c_str());
+            return 1;
+        }
+        for (const std::string &w : warnings)
+            fprintf(stderr, "vbigen: %s\n", w.c_str());
+    }
+
     const char *name = args.out ? args.out : "standard output";
     Output out = {stdout, 0};
     if (args.out && !(out.file = fopen(args.out, "wb")))
         return fail(name, strerror(errno), 1);
-    gen_stream(o, pairs, npairs, put_block, &out);
+    if (two_fields)
+        gen_stream_fields(o, &fields, put_block, &out);
+    else
+        gen_stream(o, pairs, npairs, put_block, &out);
     int error = finish(out.file, out.error);
     // A reader that stops early (head, a decoder that ended) is not an
     // error of ours.

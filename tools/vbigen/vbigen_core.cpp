@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli.h"
+#include "gen_streams.h"
 #include "vbi.h"
 
 void gen_default_options(GenOptions *o)
@@ -103,10 +104,10 @@ static double cells_level(double u, uint32_t cells, const GenSignal *s)
     return level;
 }
 
-double gen_level(double t, uint16_t word, const GenSignal *s)
+// The level of a caption signal carrying word at t, whatever the word: run-in,
+// start bit and the 16 bits (all of them 0 for a pair of zero bytes).
+static double signal_level(double t, uint16_t word, const GenSignal *s)
 {
-    if (word == 0)
-        return s->blank;
     double amp = s->data - s->blank;
     double u = t - s->offset;
     // Clock run-in: seven raised-cosine cycles, one per bit time, rising
@@ -116,6 +117,11 @@ double gen_level(double t, uint16_t word, const GenSignal *s)
         return s->blank + amp * (1 - cos(2 * M_PI * (u - runin_start) / s->bit)) / 2;
     // Start bit (always 1) then the 16 data bits, NRZ with smooth edges.
     return s->blank + amp * cells_level(u, 1u | (uint32_t)word << 1, s);
+}
+
+double gen_level(double t, uint16_t word, const GenSignal *s)
+{
+    return word == 0 ? s->blank : signal_level(t, word, s);
 }
 
 void gen_noise_init(GenNoise *n, uint32_t seed)
@@ -167,6 +173,7 @@ struct LineCache {
     double level[VBI_LINE_SIZE];        // levels before the start bit
     int8_t cell[VBI_LINE_SIZE];         // bit cell of a sample, or NO_CELL
     uint8_t clean[VBI_LINE_SIZE][8];    // by the bits of cells j-1, j, j+1
+    double exact[VBI_LINE_SIZE][8];     // the same before rounding, for noise
 };
 static LineCache cache;
 
@@ -180,7 +187,7 @@ static void cache_signal(const GenSignal *s)
     int start = (int)floor(CAPTION_START_BIT - half + s->offset) + 1;
     cache.start = start < 0 ? 0 : start > VBI_LINE_SIZE ? VBI_LINE_SIZE : start;
     for (int i = 0; i < cache.start; i++)
-        cache.level[i] = gen_level(i, 0x8080, s);
+        cache.level[i] = signal_level(i, 0x8080, s);
     for (int i = cache.start; i < VBI_LINE_SIZE; i++) {
         double rel = i - s->offset - CAPTION_START_BIT;
         if (rel >= 17 * s->bit + half) {
@@ -194,8 +201,33 @@ static void cache_signal(const GenSignal *s)
             for (int k = 0; k < 3; k++)
                 if (c >> (2 - k) & 1 && j - 1 + k >= 0)
                     cells |= 1u << (j - 1 + k);
-            cache.clean[i][c] = to_sample(s->blank + (s->data - s->blank) * cells_level(i - s->offset, cells, s));
+            cache.exact[i][c] = s->blank + (s->data - s->blank) * cells_level(i - s->offset, cells, s);
+            cache.clean[i][c] = to_sample(cache.exact[i][c]);
         }
+    }
+}
+
+void gen_render_signal(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise *noise)
+{
+    cache_signal(s);
+    uint32_t cells = 1u | (uint32_t)word << 1;
+    for (int i = 0; i < VBI_LINE_SIZE; i++) {
+        double v;
+        if (i < cache.start) {
+            v = cache.level[i];
+        } else if (cache.cell[i] == NO_CELL) {
+            v = s->blank;
+        } else {
+            int j = cache.cell[i];
+            uint32_t around = j >= 1 ? cells >> (j - 1) : cells << (1 - j);
+            int k = (around & 1) << 2 | (around & 2) | (around >> 2 & 1);
+            if (s->noise <= 0) {
+                line[i] = cache.clean[i][k];
+                continue;
+            }
+            v = cache.exact[i][k];
+        }
+        line[i] = to_sample(s->noise > 0 ? v + s->noise * band_limited(noise) : v);
     }
 }
 
@@ -206,22 +238,7 @@ void gen_render_line(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise 
             line[i] = to_sample(s->blank + (s->noise > 0 ? s->noise * band_limited(noise) : 0));
         return;
     }
-    cache_signal(s);
-    uint32_t cells = 1u | (uint32_t)word << 1;
-    for (int i = 0; i < VBI_LINE_SIZE; i++) {
-        if (s->noise > 0) {
-            double v = i < cache.start ? cache.level[i] : gen_level(i, word, s);
-            line[i] = to_sample(v + s->noise * band_limited(noise));
-        } else if (i < cache.start) {
-            line[i] = to_sample(cache.level[i]);
-        } else if (cache.cell[i] == NO_CELL) {
-            line[i] = to_sample(s->blank);
-        } else {
-            int j = cache.cell[i];
-            uint32_t around = j >= 1 ? cells >> (j - 1) : cells << (1 - j);
-            line[i] = cache.clean[i][(around & 1) << 2 | (around & 2) | (around >> 2 & 1)];
-        }
-    }
+    gen_render_signal(line, word, s, noise);
 }
 
 uint32_t gen_counter(const GenOptions *o, int64_t frame)
@@ -257,23 +274,43 @@ int64_t gen_stream_blocks(const GenOptions *o, size_t npairs)
     return ((int64_t)o->lead + (int64_t)npairs) * (o->hold > 0 ? o->hold : 1) * (o->repeat > 0 ? o->repeat : 1);
 }
 
-int64_t gen_stream(const GenOptions *o, const uint16_t *pairs, size_t npairs, GenPut put, void *ctx)
+int64_t gen_stream_frames(const GenOptions *o, int64_t total, GenRenderFrame render, const void *src, GenPut put,
+                          void *ctx)
 {
     static uint8_t block[VBI_BLOCK_SIZE];
     GenNoise noise;
     gen_noise_init(&noise, o->seed);
-    int64_t total = gen_stream_blocks(o, npairs), done = 0;
+    int64_t done = 0;
     int repeat = o->repeat > 0 ? o->repeat : 1;
     // A frame delivered again keeps its samples and its counter; with a
     // block count that is not a whole number of frames the last frame is
     // cut short.
     for (int64_t frame = 0; done < total; frame++) {
-        gen_render_block(block, gen_frame_word(o, pairs, npairs, frame), frame, o, &noise);
+        render(block, frame, src, &noise);
         for (int r = 0; r < repeat && done < total; r++, done++)
             if (!put(block, ctx))
                 return done;
     }
     return done;
+}
+
+// The plain stream's pairs and options, for its frame renderer.
+struct PlainSource {
+    const GenOptions *o;
+    const uint16_t *pairs;
+    size_t npairs;
+};
+
+static void render_plain(uint8_t *block, int64_t frame, const void *src, GenNoise *noise)
+{
+    const PlainSource *p = (const PlainSource *)src;
+    gen_render_block(block, gen_frame_word(p->o, p->pairs, p->npairs, frame), frame, p->o, noise);
+}
+
+int64_t gen_stream(const GenOptions *o, const uint16_t *pairs, size_t npairs, GenPut put, void *ctx)
+{
+    PlainSource src = {o, pairs, npairs};
+    return gen_stream_frames(o, gen_stream_blocks(o, npairs), render_plain, &src, put, ctx);
 }
 
 static const char *refuse(GenArgs *a, const std::string &why)
@@ -327,7 +364,8 @@ static bool parse_controls(const char *s, GenOptions *o)
 enum {
     OPT_BLANK = 256, OPT_DATA, OPT_NOISE, OPT_OFFSET, OPT_EDGE, OPT_LINE, OPT_COUNTER_START,
     OPT_COUNTER_STEP, OPT_REPEAT, OPT_GAP_EVERY, OPT_GAP, OPT_HOLD, OPT_LEAD, OPT_CONTROLS,
-    OPT_COPIES, OPT_SEED, OPT_VERSION,
+    OPT_COPIES, OPT_SEED, OPT_VERSION, OPT_SCC, OPT_SCC2, OPT_MODE, OPT_ROWS, OPT_CHANNEL,
+    OPT_XDS_PROGRAM_NAME, OPT_XDS_NETWORK, OPT_XDS_CALL_LETTERS, OPT_XDS_TIME,
 };
 static const struct option long_options[] = {
     {"blank", required_argument, nullptr, OPT_BLANK},
@@ -346,6 +384,15 @@ static const struct option long_options[] = {
     {"controls", required_argument, nullptr, OPT_CONTROLS},
     {"copies", required_argument, nullptr, OPT_COPIES},
     {"seed", required_argument, nullptr, OPT_SEED},
+    {"scc", required_argument, nullptr, OPT_SCC},
+    {"scc2", required_argument, nullptr, OPT_SCC2},
+    {"mode", required_argument, nullptr, OPT_MODE},
+    {"rows", required_argument, nullptr, OPT_ROWS},
+    {"channel", required_argument, nullptr, OPT_CHANNEL},
+    {"xds-program-name", required_argument, nullptr, OPT_XDS_PROGRAM_NAME},
+    {"xds-network", required_argument, nullptr, OPT_XDS_NETWORK},
+    {"xds-call-letters", required_argument, nullptr, OPT_XDS_CALL_LETTERS},
+    {"xds-time", required_argument, nullptr, OPT_XDS_TIME},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, OPT_VERSION},
     {nullptr, 0, nullptr, 0},
@@ -390,6 +437,15 @@ static const char *parse_option(GenArgs *a, int c, const char *v)
         break;
     case OPT_COPIES: return parse_int(a, opt, v, 1, 100, &o->control_copies);
     case OPT_SEED: return parse_int(a, opt, v, 0, U32, &o->seed);
+    case OPT_SCC:
+    case OPT_SCC2:
+    case OPT_MODE:
+    case OPT_CHANNEL:
+    case OPT_XDS_PROGRAM_NAME:
+    case OPT_XDS_NETWORK:
+    case OPT_XDS_CALL_LETTERS:
+    case OPT_XDS_TIME: return gen_stream_option(&a->stream, opt, v, a->error, sizeof a->error);
+    case OPT_ROWS: return parse_int(a, opt, v, 2, 4, &a->stream.rows);
     }
     return nullptr;
 }
@@ -408,5 +464,5 @@ const char *gen_parse_args(int argc, char **argv, GenArgs *a)
             return err;
     }
     a->first_file = optind < argc ? optind : 0;
-    return nullptr;
+    return gen_stream_check(a, a->error, sizeof a->error);
 }

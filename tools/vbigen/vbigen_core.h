@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "gen_stream_args.h"
+
 enum {
     GEN_MAX_CONTROLS = 16,
     GEN_MAX_PAIRS = 1 << 20,   // caption pairs of one pass over the text
@@ -67,6 +69,10 @@ void gen_noise_init(GenNoise *n, uint32_t seed);
 // run-in, as between captions on a line that carries none).
 void gen_render_line(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise *noise);
 
+// Renders a caption signal carrying word whatever its value: a pair of
+// zero bytes (both parity bits wrong) still has its run-in and start bit.
+void gen_render_signal(uint8_t *line, uint16_t word, const GenSignal *s, GenNoise *noise);
+
 // Frame counter of frame f (0 = first frame).
 uint32_t gen_counter(const GenOptions *o, int64_t frame);
 
@@ -80,6 +86,7 @@ struct GenArgs {
     const char *texts[GEN_MAX_TEXTS];  // -t lines
     int ntexts;
     int first_file;           // argv index of the first text file, or 0
+    GenStreamArgs stream;     // SCC files, caption mode, XDS
     bool help;                // -h or --help
     bool version;             // --version
     char error[512];          // why the command line was refused
@@ -105,3 +112,10 @@ int64_t gen_stream_blocks(const GenOptions *o, size_t npairs);
 // blocks put successfully.
 typedef bool (*GenPut)(const uint8_t *block, void *ctx);
 int64_t gen_stream(const GenOptions *o, const uint16_t *pairs, size_t npairs, GenPut put, void *ctx);
+
+// The loop under every stream: total blocks, frame after frame rendered by
+// render (src is its data) into one block that is put o->repeat times,
+// noise seeded from o->seed.  Returns the number of blocks put.
+typedef void (*GenRenderFrame)(uint8_t *block, int64_t frame, const void *src, GenNoise *noise);
+int64_t gen_stream_frames(const GenOptions *o, int64_t total, GenRenderFrame render, const void *src, GenPut put,
+                          void *ctx);

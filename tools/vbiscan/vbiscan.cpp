@@ -53,23 +53,20 @@ enum ReadResult { READ_BLOCK, READ_END, READ_STOPPED, READ_FAILED };
 
 // Fills block from fd: a device delivers a block per read, a pipe may
 // deliver it in pieces.  READ_END leaves the bytes of the short read in
-// *have; READ_FAILED leaves errno set.
+// *have; READ_FAILED leaves errno set; a stop signal leaves the block
+// unfinished, and what it holds is not scanned.
 static ReadResult read_block(int fd, size_t *have)
 {
     *have = 0;
-    while (*have < sizeof block) {
-        if (stop_signal)
-            return READ_STOPPED;
-        ssize_t n = read(fd, block + *have, sizeof block - *have);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return READ_FAILED;
-        if (n == 0)
-            return READ_END;
-        *have += (size_t)n;
-    }
-    return READ_BLOCK;
+    if (stop_signal)
+        return READ_STOPPED;
+    ssize_t n = cli_read_whole(fd, block, sizeof block, &stop_signal);
+    if (stop_signal)
+        return READ_STOPPED;
+    if (n < 0)
+        return READ_FAILED;
+    *have = (size_t)n;
+    return *have < sizeof block ? READ_END : READ_BLOCK;
 }
 
 static double now()
