@@ -12,7 +12,7 @@ static int sample_x(int i)
 CaptionWord LevelSlicer(const uint8_t *s, ScopeMarks *marks)
 {
     // Without a crest above 138 the search keeps the default position.
-    RunInCrest crest = find_runin_crest(s, 128, 48);
+    RunInCrest crest = find_runin_crest(s, LEVEL_CREST_FLOOR, LEVEL_CREST_DEFAULT);
     int top = crest.top, peak = crest.peak, bottom = crest.bottom;
     marks_line(marks, MARK_MARKER_GC, sample_x(peak), 30, sample_x(peak), 255);
     int start = peak + CAPTION_CREST_TO_START;

@@ -13,6 +13,10 @@ enum {
     // The furthest samples the slicer and the smoothing read.
     SLICER_LAST_SAMPLE = CAPTION_CREST_SEARCH - 1 + CAPTION_CREST_TO_BIT0 + 15 * CAPTION_BIT_STEP,  // 1639
     SMOOTH_LAST_SAMPLE = SCOPE_SHOWN_SAMPLES + 6,
+    // The crest level the search starts from, and the crest position it
+    // keeps when nothing rises more than CAPTION_CREST_RISE above it.
+    LEVEL_CREST_FLOOR = 128,
+    LEVEL_CREST_DEFAULT = 48,
 };
 
 // Slices one smoothed line s[0..1639] (read only).  Records its decision

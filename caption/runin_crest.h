@@ -7,6 +7,13 @@
 
 #include "vbi.h"
 
+// The rise that raises the crest, and the fall after it that ends the
+// search: a run-in whose swing is no more than the fall is never confirmed.
+enum {
+    CAPTION_CREST_RISE = 10,
+    CAPTION_CREST_FALL = 40,
+};
+
 struct RunInCrest {
     int top;     // level of the crest
     int peak;    // sample index at which top was last raised
@@ -19,13 +26,13 @@ inline RunInCrest find_runin_crest(const uint8_t *s, int top, int peak)
     RunInCrest c = {top, peak, 255};
     for (int i = 0; i < CAPTION_CREST_SEARCH; i++) {
         int v = s[i];
-        if (v - c.top > 10) {
+        if (v - c.top > CAPTION_CREST_RISE) {
             c.top = v;
             c.peak = i;
         }
         if (v < c.bottom)
             c.bottom = v;
-        if (c.top - v > 40)
+        if (c.top - v > CAPTION_CREST_FALL)
             break;
     }
     return c;

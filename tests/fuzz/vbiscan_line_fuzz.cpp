@@ -37,12 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         SignalAccum a;
         // The input's first two bytes stand for the pair the slicer took.
         CaptionWord word = size >= 2 ? (CaptionWord)(data[0] | data[1] << 8) : 0;
-        signal_add(&a, line, r, word);
-        signal_add(&a, line, r, (CaptionWord)~word);
+        uint32_t sums[DATA_BITS];
+        bool inside = bit_window_sums(line, r, sums);
+        if (inside)
+            runin_reading(sums, r);
+        signal_add(&a, line, r, word, inside ? sums : nullptr);
+        signal_add(&a, line, r, (CaptionWord)~word, inside ? sums : nullptr);
         SignalFigures f = signal_figures(a);
         if (!f.valid || !is_real(f.blanking) || !is_real(f.runin_level) || !is_real(f.noise_sigma) ||
             f.noise_sigma < 0 || !is_real(f.crest_spread) || f.crest_spread < 0 || f.eye_opening < 0 ||
-            !is_real(f.eye_opening) || (f.snr_valid && !is_real(f.snr_db)))
+            !is_real(f.eye_opening) || f.eye_opening_p99 < 0 || f.eye_opening_p99 > 1 ||
+            (f.snr_valid && !is_real(f.snr_db)))
             __builtin_trap();
         eye_add(&eye, line, r);
     }

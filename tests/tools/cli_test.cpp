@@ -158,15 +158,18 @@ TEST(ScanCommandLine, OptionsAndTheirErrors)
     EXPECT_TRUE(a.json);
     EXPECT_EQ(a.png_dir, "out");
     EXPECT_EQ(a.max_blocks, 100);
-    EXPECT_EQ(a.capture, "cap.vbi");
-    EXPECT_EQ(parse({"cap.vbi", "-n5", "--line=0"}, &a), "");  // options after the capture too
+    EXPECT_EQ(a.captures, std::vector<std::string>{"cap.vbi"});
+    EXPECT_EQ(parse({"cap.vbi", "-n5", "--line=0", "b.vbi", "--all"}, &a), "");  // options after the captures too
     EXPECT_EQ(a.max_blocks, 5);
     EXPECT_EQ(a.line, 0);
-    EXPECT_EQ(a.capture, "cap.vbi");
+    EXPECT_TRUE(a.all);
+    EXPECT_EQ(a.captures, (std::vector<std::string>{"cap.vbi", "b.vbi"}));
     EXPECT_EQ(parse({"-"}, &a), "");
-    EXPECT_EQ(capture_name(a), "standard input");
+    EXPECT_EQ(capture_name(a.captures[0]), "standard input");
+    EXPECT_EQ(capture_name(""), "''");
+    EXPECT_EQ(parse({"-n", "1099511627777"}, &a), "");  // past 2^40: an hour is far less, but no limit
     EXPECT_EQ(parse({"--", "-n"}, &a), "");
-    EXPECT_EQ(a.capture, "-n");
+    EXPECT_EQ(a.captures, std::vector<std::string>{"-n"});
     struct Bad {
         std::vector<std::string> args;
         const char *message;
@@ -179,7 +182,8 @@ TEST(ScanCommandLine, OptionsAndTheirErrors)
         {{"--png", ""}, "--png: needs a folder"},
         {{"--jsn"}, "unknown option '--jsn'"},
         {{"--json=yes"}, "--json: takes no value"},
-        {{"a.vbi", "b.vbi"}, "one capture at most: 'a.vbi' and 'b.vbi'"},
+        {{"--png", "d", "a.vbi", "b.vbi"}, "--png: one capture at most, not 2"},
+        {{"-n", "9223372036854775808"}, "-n: '9223372036854775808' is too large"},
     };
     for (const Bad &b : bad)
         EXPECT_EQ(parse(b.args, &a), b.message) << b.args[0];

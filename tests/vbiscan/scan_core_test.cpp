@@ -4,6 +4,7 @@
 // after the last read, the command line and the JSON report's shape.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -129,9 +130,10 @@ TEST(ScanLines, VerdictsAndFieldNumbering)
         int blocks, runin, decoded, active;
         const char *verdict;
     } cases[] = {
-        {10, 10, 10, 10, "caption"}, {10, 6, 4, 10, "caption"},    {10, 6, 3, 10, "run-in only"},
+        {10, 10, 10, 10, "caption"}, {10, 6, 6, 10, "caption"},    {10, 6, 5, 10, "run-in only"},
+        {10, 0, 6, 10, "caption"},   // read by the slicers, though no run-in was found
         {10, 5, 5, 10, "signal"},    {10, 0, 0, 1, "signal"},      {20, 0, 0, 1, "blank"},
-        {10, 0, 0, 0, "blank"},      {0, 0, 0, 0, "blank"},
+        {10, 0, 1, 0, "signal"},     {10, 0, 0, 0, "blank"},       {0, 0, 0, 0, "blank"},
     };
     for (const Case &c : cases) {
         LineAccum a;
@@ -365,3 +367,208 @@ TEST(ScanReport, JsonCarriesEveryFigureUnderItsKey)
 }
 
 }  // namespace
+
+// --- where, when and why ---------------------------------------------------
+
+namespace {
+
+using Json = nlohmann::json;
+
+std::string offset_stream(double offset, long blocks, double data = 130, double noise = 0, const char *text = "Offset test.\n")
+{
+    GenOptions o = default_gen();
+    o.blocks = blocks;
+    o.signal.offset = offset;
+    o.signal.data = data;
+    o.signal.noise = noise;
+    return make_stream(text, o);
+}
+
+bool has(const std::vector<std::string> &v, const std::string &s)
+{
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+}  // namespace
+
+TEST(ScanWhere, CounterFaultsAtTheirBlockAndTime)
+{
+    // A repeat, a gap of 5, a backward jump and a gap across the wrap.
+    std::vector<std::pair<uint16_t, uint32_t>> blocks;
+    for (uint32_t c : {10u, 11u, 11u, 12u, 18u, 19u, 15u, 16u, 0xFFFFFFFEu, 3u, 4u})
+        blocks.push_back({0x8080, c});
+    Scanned sc(pairs_stream(blocks));
+    struct Want {
+        const char *kind;
+        uint64_t block;
+        uint32_t from, to;
+    } want[] = {{"repeat", 2, 11, 11}, {"gap", 4, 12, 18}, {"backward", 6, 19, 15}, {"backward", 8, 16, 0xFFFFFFFEu},
+                {"gap", 9, 0xFFFFFFFEu, 3}};
+    ASSERT_EQ(sc.s.faults.size(), 5u);
+    Json j = Json::parse(json_report(sc.s, "x"));
+    for (size_t k = 0; k < 5; k++) {
+        const CounterFault &f = sc.s.faults[k];
+        EXPECT_STREQ(counter_event_name(f.kind), want[k].kind) << k;
+        EXPECT_EQ(f.block, want[k].block) << k;
+        EXPECT_EQ(f.from, want[k].from) << k;
+        EXPECT_EQ(f.to, want[k].to) << k;
+        const Json &e = j["counter"]["events"][k];
+        EXPECT_EQ(e["kind"], want[k].kind);
+        EXPECT_EQ(e["block"], want[k].block);
+        EXPECT_NEAR(e["time"].get<double>(), want[k].block * 1001.0 / 30000.0, 1e-4);
+        EXPECT_EQ(e["to"], want[k].to);
+    }
+    EXPECT_FALSE(j["counter"].contains("events_truncated"));
+    EXPECT_NE(scan_summary(sc.s).find("the first a repeat at block 2 (0.07 s)"), std::string::npos);
+    std::string text = text_report(sc.s, "x");
+    EXPECT_NE(text.find("gap      at block 9 (0.30 s): 4294967294 to 3"), std::string::npos) << text;
+
+    // More faults than are listed: the count goes on, the list stops.
+    std::string repeats, b = block_with(0, 7);
+    for (int k = 0; k < EVENTS_KEPT + 3; k++)
+        repeats += b;
+    Scanned many(repeats);
+    EXPECT_EQ(many.s.fault_count, (uint64_t)EVENTS_KEPT + 2);
+    EXPECT_EQ(many.s.faults.size(), (size_t)EVENTS_KEPT);
+    Json m = Json::parse(json_report(many.s, "x"));
+    EXPECT_EQ(m["counter"]["events_truncated"], true);
+    EXPECT_NE(text_report(many.s, "x").find("and 992 more"), std::string::npos);
+}
+
+TEST(ScanWhere, RefusalRunsSplitByCauseAndByReadBlocks)
+{
+    RefusalRuns r;
+    // Blocks 0-2 refused (no run-in), 3 read, 4 refused (no pair), 5-9
+    // refused (no run-in), still open at the end.
+    for (uint64_t b = 0; b < 10; b++)
+        refusal_add(&r, b, b != 3, b == 4 ? "no pair" : "no run-in");
+    std::vector<RefusalRun> list = refusal_list(r);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].first_block, 0u);
+    EXPECT_EQ(list[0].last_block, 2u);
+    EXPECT_EQ(list[1].count, 1u);
+    EXPECT_STREQ(list[1].cause, "no pair");
+    EXPECT_EQ(list[2].first_block, 5u);
+    EXPECT_EQ(list[2].count, 5u);
+    std::vector<RefusalRun> longest = refusal_longest(r);
+    ASSERT_EQ(longest.size(), 3u);
+    EXPECT_EQ(longest[0].first_block, 5u);
+    EXPECT_EQ(longest[1].first_block, 0u);
+    EXPECT_EQ(r.total, 3u);
+
+    // capscope's skipped odd counters neither end nor join its runs: a
+    // signal-free stretch is one run of its even blocks.
+    std::string flat;
+    for (uint32_t c = 1; c <= 8; c++)
+        flat += std::string(VBI_BLOCK_SIZE - 4, '\0') + std::string((const char *)&c, 4);
+    Scanned sc(flat);
+    Json j = Json::parse(json_report(sc.s, "x"));
+    const Json &runs = j["caption_line"]["programs"]["capscope"]["refusals"];
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0]["first_block"], 1);
+    EXPECT_EQ(runs[0]["last_block"], 7);
+    EXPECT_EQ(runs[0]["count"], 4);
+    EXPECT_EQ(runs[0]["cause"], "no signal");
+    EXPECT_EQ(j["caption_line"]["integrating"]["causes"]["no run-in"], 8);
+}
+
+TEST(ScanVerdicts, EveryOffsetASlicerReadsIsACaption)
+{
+    for (double offset : {-65.0, -50.0, 0.0, 40.0, 60.0}) {
+        SCOPED_TRACE(offset);
+        Scanned sc(offset_stream(offset, 40));
+        EXPECT_STREQ(line_verdict(sc.s.lines[VBI_CAPTION_LINE]), "caption");
+        SignalFigures f = sc.figures();
+        ASSERT_TRUE(f.valid);
+        EXPECT_NEAR(f.crest_mean, NOMINAL_FIRST_CREST + offset, 1);
+        EXPECT_EQ(sc.s.lines[VBI_CAPTION_LINE].runin_blocks, 40u);
+    }
+    // Far too late for any slicer: never a caption, whatever pairs a
+    // slicer's mistimed reading happens to find.
+    Scanned late(offset_stream(280, 60));
+    EXPECT_STREQ(line_verdict(late.s.lines[VBI_CAPTION_LINE]), "run-in only");
+    EXPECT_EQ(scan_summary(late.s).rfind("captions no", 0), 0u);
+    EXPECT_TRUE(has(scan_diagnosis(late.s), "the run-in starts 280 samples late (nominal 72.9)"));
+    // Early, capscope (which times the line from a fixed crest when the
+    // crests stay low) refuses and the diagnosis says why.
+    Scanned early(offset_stream(-50, 40));
+    std::vector<std::string> d = scan_diagnosis(early.s);
+    EXPECT_TRUE(has(d, "the run-in starts 50 samples early (nominal 72.9)"));
+    EXPECT_NE(scan_summary(early.s).find("mistimed (first crest 22.9, nominal 72.9)"), std::string::npos);
+}
+
+TEST(ScanWhy, WeakSignalNamesTheSwingAndTheSlicersThatNeedMore)
+{
+    Scanned sc(offset_stream(0, 60, 100));
+    std::vector<std::string> d = scan_diagnosis(sc.s);
+    EXPECT_TRUE(has(d, "swing 40 is below the 46 capscope-runin's slicer needs")) << ::testing::PrintToString(d);
+    EXPECT_EQ(sc.s.programs[PROG_RUNIN].decoded, 0u);
+    EXPECT_NE(scan_summary(sc.s).find("signal weak (swing 40)"), std::string::npos);
+    // A clean signal has nothing to explain.
+    Scanned clean(offset_stream(0, 60));
+    EXPECT_TRUE(scan_diagnosis(clean.s).empty());
+    EXPECT_NE(scan_summary(clean.s).find("captions yes (captext 100 %, capscope 100 %, capscope-runin 100 %, "
+                                         "integrating 100 %); signal clean"),
+              std::string::npos);
+}
+
+TEST(ScanWhy, EyeAtNinetyNineStaysOpenWhileCaptextDecodes)
+{
+    double last = 2;
+    for (double noise : {0.0, 4.0, 8.0, 16.0, 30.0}) {
+        SCOPED_TRACE(noise);
+        Scanned sc(offset_stream(0, 300, 130, noise, "Noise test line, long enough to hold many bits.\n"));
+        SignalFigures f = sc.figures();
+        ASSERT_TRUE(f.eye_valid);
+        const ProgramRun &cap = sc.s.programs[PROG_CAPTEXT];
+        if (cap.decoded * 100 >= cap.handled * 95) {
+            EXPECT_GT(f.eye_opening_p99, 0.3);
+        }
+        EXPECT_LT(f.eye_opening_p99, last);
+        EXPECT_GE(f.eye_opening_p99, f.eye_opening);
+        last = f.eye_opening_p99;
+    }
+}
+
+TEST(ScanReport, TimelineTextWidthAndEveryLine)
+{
+    GenOptions o = default_gen();
+    o.blocks = 600;
+    std::string stream = make_stream("one\ntwo\nthree\nfour\nfive\nsix\nseven\neight\nnine\nten eleven twelve thirteen fourteen\n", o);
+    Scanned sc(stream);
+    Json j = Json::parse(json_report(sc.s, "x"));
+    // A second is 30 blocks: 600 blocks make 20 of them.
+    ASSERT_EQ(j["timeline"].size(), 20u);
+    EXPECT_EQ(j["timeline"][19]["first_block"], 570);
+    EXPECT_EQ(j["timeline"][3]["decoded_share"]["captext"], 1.0);
+    EXPECT_NEAR(j["timeline"][3]["swing"].get<double>(), 70, 1);
+    EXPECT_TRUE(j["summary"].is_string());
+    EXPECT_TRUE(j["diagnosis"].is_array());
+    EXPECT_EQ(j["caption_line"]["programs"]["capscope"]["even_counters_only"], true);
+    EXPECT_EQ(j["caption_line"]["programs"]["captext"]["even_counters_only"], false);
+    EXPECT_NEAR(j["caption_line"]["signal"]["first_crest"]["nominal"].get<double>(), 72.9375, 1e-4);
+
+    size_t lines = program_lines(sc.s.programs[PROG_CAPTEXT]).size();
+    ASSERT_GT(lines, (size_t)8);
+    for (bool all : {false, true}) {
+        std::string text = text_report(sc.s, std::string(200, 'n'), all);
+        EXPECT_EQ(text.find("... " + std::to_string(lines - 8) + " more lines") != std::string::npos, !all);
+        EXPECT_NE(text.find("capscope prints (it decodes even counters only)"), std::string::npos);
+        size_t start = 0;
+        for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+            if (text.compare(start, 6, "stream") != 0) {  // the capture's own name may be long
+                EXPECT_LE(nl - start, 80u) << text.substr(start, nl - start);
+            }
+        if (all) {
+            for (const std::string &l : program_lines(sc.s.programs[PROG_CAPTEXT]))
+                EXPECT_NE(text.find(l), std::string::npos) << l;
+        }
+    }
+    // A folded caption line gives the line back exactly.
+    std::string line = std::string(70, 'a') + "\xc3\xa9" + std::string(100, 'b');
+    std::string folded = fold_caption_line(line), back;
+    size_t start = 0;
+    for (size_t nl; (nl = folded.find('\n', start)) != std::string::npos; start = nl + 1)
+        back += folded.substr(start + 4, nl - start - 4);
+    EXPECT_EQ(back, line);
+}

@@ -92,7 +92,7 @@ TEST(VbiscanInput, UsageErrorsNameTheOption)
     }
     ProcessResult help = vbiscan({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: vbiscan [--line N] [--json] [--png DIR] [-n BLOCKS] [CAPTURE]\n", 0), 0u);
+    EXPECT_EQ(help.out.rfind("usage: vbiscan [--line N] [--json] [--all] [--png DIR] [-n BLOCKS] [CAPTURE...]\n", 0), 0u);
     EXPECT_EQ(help.err, "");
     ProcessResult version = vbiscan({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -123,12 +123,14 @@ TEST(VbiscanInput, OddBlocksGiveAReport)
     for (const Json &l : j["lines"])
         EXPECT_NE(l["verdict"], "caption");
     EXPECT_TRUE(j["caption_line"]["signal"]["noise_sigma"].is_null());
-    // And the text report, which fits a terminal.
+    EXPECT_EQ(j["summary"].get<std::string>().rfind("does not look like a capture of the VBI device", 0), 0u);
+    // And the text report, which fits a terminal and says so first.
     write_file(s / "random.vbi", random);
     ProcessResult t = vbiscan({s / "random.vbi"});
     ASSERT_EQ(t.status, 0) << t.err;
+    EXPECT_EQ(t.out.rfind("summary       does not look like a capture of the VBI device", 0), 0u) << t.out;
     EXPECT_NE(t.out.find("trailing bytes"), std::string::npos);
-    EXPECT_LE(std::count(t.out.begin(), t.out.end(), '\n'), 70);
+    EXPECT_LE(std::count(t.out.begin(), t.out.end(), '\n'), 90);
 }
 
 TEST(VbiscanFigures, CounterFiguresAreExact)
@@ -278,6 +280,128 @@ TEST_F(VbiscanAgainstPrograms, TheLastPassCanWriteALine)
         EXPECT_EQ(j["caption_line"]["programs"]["capscope-runin"]["handled"], 17) << size;
         expect_same_text(s / "piece.vbi");
     }
+}
+
+
+// --- live use, archives and unusual input --------------------------------------
+
+// vbiscan on the stand-in's device node replaying capture.
+ProcessOptions on_device(const std::string &capture, std::vector<std::string> more = {})
+{
+    ProcessOptions opt;
+    opt.env = standin_env();
+    opt.env.push_back("STANDIN_VBI=" + capture);
+    for (std::string &e : more)
+        opt.env.push_back(e);
+    return opt;
+}
+
+TEST(VbiscanLive, InterruptReportsWhatWasRead)
+{
+    Scratch s;
+    std::string cap = generate(s, "c.vbi", {"-n", "600", "--noise", "4"});
+    // A paced replay (30 blocks a second), SIGINT after 2 s; env gives the
+    // signal back its default, which the shell ignores in a job it starts
+    // with &.
+    // The stand-in's settings go to vbiscan alone, as env's arguments: the
+    // shell and sleep may be of another word size than the library.
+    std::vector<std::string> argv = {"/bin/sh", "-c", "", "sh"};
+    for (const std::string &e : on_device(cap, {"STANDIN_VBI_PACE=29.97"}).env)
+        argv.push_back(e);
+    argv.push_back(bin_path("vbiscan"));
+    for (const char *sig : {"INT", "TERM"}) {
+        argv[2] = std::string("env --default-signal=INT \"$@\" --json /dev/vbi0 & p=$!; sleep 2; kill -") + sig +
+                  " $p; wait $p";
+        ProcessResult r = run_process(argv);
+        ASSERT_EQ(r.status, 0) << sig << r.err;
+        EXPECT_EQ(r.err, "");  // standard error is no terminal: no progress line
+        Json j = Json::parse(r.out);
+        EXPECT_EQ(j["interrupted"], true);
+        EXPECT_GE(j["blocks"].get<int>(), 30) << sig;
+        EXPECT_LE(j["blocks"].get<int>(), 120) << sig;
+        EXPECT_EQ(j["lines"][11]["verdict"], "caption");
+    }
+    // A read that fails part way: the blocks before it are reported, then
+    // the error, status 1.
+    ProcessResult f = vbiscan({"/dev/vbi0"}, on_device(cap, {"STANDIN_VBI_FAIL_AFTER=50"}));
+    EXPECT_EQ(f.status, 1);
+    EXPECT_NE(f.out.find("  blocks      50 whole"), std::string::npos) << f.out;
+    EXPECT_EQ(f.err, "vbiscan: /dev/vbi0: Input/output error after 50 blocks\n");
+}
+
+TEST(VbiscanArchive, EachCaptureInTurnAndErrorsOnTheirOwn)
+{
+    Scratch s;
+    std::string a = generate(s, "a.vbi", {"-n", "40"});
+    std::string b = generate(s, "b.vbi", {"-n", "20", "--noise", "8"});
+    ProcessResult r = vbiscan({"--json", a, s / "missing.vbi", b});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vbiscan: " + s / "missing.vbi" + ": No such file or directory\n");
+    ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+    size_t nl = r.out.find('\n');
+    Json ja = Json::parse(r.out.substr(0, nl)), jb = Json::parse(r.out.substr(nl + 1));
+    EXPECT_EQ(ja["source"], a);
+    EXPECT_EQ(ja["blocks"], 40);
+    EXPECT_EQ(jb["source"], b);
+    EXPECT_EQ(jb["blocks"], 20);
+    // An empty name is a file that is not there, not standard input.
+    ProcessOptions in;
+    in.input = read_file(a);
+    ProcessResult e = vbiscan({""}, in);
+    EXPECT_EQ(e.status, 1);
+    EXPECT_EQ(e.err, "vbiscan: '': No such file or directory\n");
+    EXPECT_EQ(e.out, "");
+}
+
+TEST(VbiscanArchive, NamesThatAreNotUtf8OrVeryLong)
+{
+    Scratch s;
+    std::string cap = generate(s, "c.vbi", {"-n", "10"});
+    std::string bad = s / "bad\xff.vbi";
+    write_file(bad, read_file(cap));
+    ProcessResult r = vbiscan({"--json", bad});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Json j = Json::parse(r.out);
+    EXPECT_EQ(j["source"], s / "bad\xef\xbf\xbd.vbi");  // U+FFFD in place of the byte
+    // A path of 600 bytes: the stream line holds it whole.
+    std::string dir = s.dir;
+    while (dir.size() < 600)
+        dir += "/" + std::string(60, 'd');
+    std::filesystem::create_directories(dir);
+    write_file(dir + "/c.vbi", read_file(cap));
+    ProcessResult l = vbiscan({dir + "/c.vbi"});
+    ASSERT_EQ(l.status, 0) << l.err;
+    EXPECT_NE(l.out.find("stream        " + dir + "/c.vbi\n  blocks      10 whole"), std::string::npos);
+}
+
+TEST(VbiscanPictures, AFailedRunKeepsTheLastPicturesAndFollowsNoLink)
+{
+    Scratch s;
+    std::string cap = generate(s, "c.vbi", {"-n", "30", "--noise", "5"});
+    std::string small = generate(s, "s.vbi", {"-n", "3"});
+    std::string keep = s / "keep";
+    ASSERT_EQ(vbiscan({"--png", keep, cap}).status, 0);
+    std::string before = read_file(keep + "/eye.png");
+    // Links planted where a predictable temporary name would fall, for
+    // the next few hundred process ids.
+    write_file(s / "victim", "unrelated");
+    int last_pid = std::stoi(read_file("/proc/sys/kernel/ns_last_pid"));
+    for (int pid = last_pid + 1; pid < last_pid + 300; pid++)
+        for (const char *n : {"waterfall", "eye", "lines"})
+            std::filesystem::create_symlink(s / "victim", keep + "/." + n + ".png." + std::to_string(pid));
+    ProcessResult full = run_process({"/bin/sh", "-c", "exec \"$0\" --png \"$1\" \"$2\" >/dev/full", bin_path("vbiscan"),
+                                      keep, small});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(read_file(keep + "/eye.png"), before);
+    EXPECT_EQ(read_file(s / "victim"), "unrelated");
+    ASSERT_EQ(vbiscan({"--png", keep, small}).status, 0);
+    EXPECT_NE(read_file(keep + "/eye.png"), before);
+    EXPECT_EQ(read_file(s / "victim"), "unrelated");
+    // Only the pictures and the planted links: no temporary file left.
+    int files = 0;
+    for (const auto &e : std::filesystem::directory_iterator(keep))
+        files += !e.is_symlink();
+    EXPECT_EQ(files, 3);
 }
 
 }  // namespace

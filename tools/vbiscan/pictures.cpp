@@ -79,6 +79,43 @@ static Rgb counter_colour(uint8_t m)
     return ColourIdle;
 }
 
+// Seconds down the left edge, each with its block number below, as far
+// apart as keeps the labels clear of each other; a tick in the counter
+// column's colours where each listed counter fault falls.
+static void draw_time_axis(Image *img, const Scan &s)
+{
+    const Waterfall &w = s.waterfall;
+    static const int steps[] = {1, 2, 5, 10, 20, 30, 60, 120, 300, 600, 1200, 1800, 3600, 7200, 14400};
+    int every = steps[0];
+    for (int st : steps) {
+        every = st;
+        if ((double)st * BLOCKS_PER_SECOND / (double)w.step >= 24)
+            break;
+    }
+    draw_text(img, 2, WF_HEADER - 26, "S", White);
+    draw_text(img, 2, WF_HEADER - 16, "BLOCK", Grey);
+    for (long sec = 0;; sec += every) {
+        // The block that starts second sec, and the row standing for it.
+        double block = (double)sec * 30000.0 / 1001.0;
+        long row = (long)(block / (double)w.step);
+        if (row >= w.rows)
+            break;
+        int y = WF_HEADER + (int)row;
+        img->fill(WF_AXIS - 6, y, WF_AXIS, y + 1, Grey);
+        if (y + 17 <= img->height || sec == 0) {
+            draw_text(img, 2, y + 1, format("%.0f", (double)sec), White);
+            draw_text(img, 2, y + 9, format("%.0f", ceil(block)), Grey);
+        }
+    }
+    for (const CounterFault &f : s.faults) {
+        long row = (long)(f.block / (uint64_t)w.step);
+        if (row >= w.rows)
+            continue;
+        uint8_t m = f.kind == COUNTER_GAP ? ROW_GAP : f.kind == COUNTER_REPEAT ? ROW_REPEAT : ROW_BACKWARD;
+        img->fill(WF_AXIS - 14, WF_HEADER + (int)row, WF_AXIS, WF_HEADER + (int)row + 1, counter_colour(m));
+    }
+}
+
 Image render_waterfall(const Scan &s)
 {
     const Waterfall &w = s.waterfall;
@@ -101,7 +138,7 @@ Image render_waterfall(const Scan &s)
         const uint8_t *m = &w.marks[(size_t)r * 4];
         for (int c = 0; c < 4; c++) {
             Rgb col = c < 3 ? program_colour(m[c]) : counter_colour(m[3]);
-            img.fill(2 + c * WF_COLUMN_STEP, y, 2 + c * WF_COLUMN_STEP + WF_COLUMN, y + 1, col);
+            img.fill(WF_COLUMNS_X + c * WF_COLUMN_STEP, y, WF_COLUMNS_X + c * WF_COLUMN_STEP + WF_COLUMN, y + 1, col);
         }
         const uint8_t *line = &w.samples[(size_t)r * WATERFALL_SAMPLES];
         uint8_t *px = &img.rgb[((size_t)y * (size_t)img.width + WF_SAMPLES_X) * 3];
@@ -111,7 +148,8 @@ Image render_waterfall(const Scan &s)
     // Column letters: captext, capscope, capscope-runin, counter.
     const char *letters = "TSRC";
     for (int c = 0; c < 4; c++)
-        draw_text(&img, 2 + c * WF_COLUMN_STEP + 1, WF_HEADER - 16, std::string(1, letters[c]), White, 2);
+        draw_text(&img, WF_COLUMNS_X + c * WF_COLUMN_STEP + 1, WF_HEADER - 16, std::string(1, letters[c]), White, 2);
+    draw_time_axis(&img, s);
     std::string title = format("LINE %.0f  %.0f BLOCKS", s.opt.line, (double)s.counter.blocks) +
                         format("  ONE ROW = %.0f BLOCK", (double)w.step) + (w.step > 1 ? "S" : "") +
                         "    T CAPTEXT  S CAPSCOPE  R CAPSCOPE-RUNIN  C COUNTER";

@@ -28,11 +28,14 @@ struct Image {
 // its top left corner at (x, y); returns the x after it.
 int draw_text(Image *img, int x, int y, const std::string &text, Rgb c, int scale = 1);
 
-// Layout of the waterfall: the status columns, then the samples.
+// Layout of the waterfall: the time axis, the status columns, then the
+// samples.
 enum {
+    WF_AXIS = 54,                      // the time axis: seconds and block numbers
     WF_COLUMN = 12,                    // width of a status column
     WF_COLUMN_STEP = 15,               // column plus gap
-    WF_SAMPLES_X = 4 * WF_COLUMN_STEP + 6,
+    WF_COLUMNS_X = WF_AXIS + 2,
+    WF_SAMPLES_X = WF_COLUMNS_X + 4 * WF_COLUMN_STEP + 4,
     WF_HEADER = 40,                    // title and sample scale above the rows
 };
 extern const Rgb ColourDecoded, ColourRefused, ColourMixed, ColourIdle, ColourGap, ColourRepeat,
@@ -42,7 +45,17 @@ Image render_waterfall(const Scan &s);
 Image render_eye(const Scan &s);
 Image render_lines(const Scan &s);
 
-// Writes DIR/waterfall.png, DIR/eye.png and DIR/lines.png (DIR made when
-// missing), all or none; the paths written go to *written.  Returns "" or
-// the message for the user.
-std::string write_pictures(const Scan &s, const std::string &dir, std::vector<std::string> *written);
+// The three pictures of a scan on their way into DIR: written to
+// temporary files first, given their names DIR/waterfall.png, DIR/eye.png
+// and DIR/lines.png only when the report is out too.
+struct PictureFiles {
+    std::string temps[3], finals[3];
+    int count = 0;  // temporary files made
+};
+// Makes DIR when missing and writes the three temporary files; returns ""
+// or the message for the user (nothing left behind then).
+std::string pictures_prepare(const Scan &s, const std::string &dir, PictureFiles *files);
+// Gives the temporary files their names; "" or the message.
+std::string pictures_commit(PictureFiles *files);
+// Removes the temporary files; the pictures already in DIR stay.
+void pictures_discard(PictureFiles *files);

@@ -1,6 +1,8 @@
 // Writes the pictures as PNG files through libpng.  Each goes to a
-// temporary name in the folder first and takes its real name only once all
-// three are complete, so that a failure leaves no picture behind.
+// temporary file of its own in the folder first, made with an exclusive
+// name that no planted link can redirect, and takes its real name only once
+// all three and the report are complete: a failure leaves the pictures of
+// the run before as they were.
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,16 +10,14 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "pictures.h"
 
-// Returns "" or the reason the file could not be written.
-static std::string write_png(const Image &img, const std::string &path)
+// Writes img to f (closed here); returns "" or the reason, naming path.
+static std::string write_png(const Image &img, FILE *f, const std::string &path)
 {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f)
-        return path + ": " + strerror(errno);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
@@ -57,6 +57,14 @@ static std::string write_png(const Image &img, const std::string &path)
     return "";
 }
 
+// The process's file mode mask, which mkstemp's 0600 leaves out.
+static mode_t current_umask()
+{
+    mode_t m = umask(0);
+    umask(m);
+    return m;
+}
+
 // mkdir -p: every missing folder on the way.
 static std::string make_dir(const std::string &dir)
 {
@@ -75,32 +83,56 @@ static std::string make_dir(const std::string &dir)
     return "";
 }
 
-std::string write_pictures(const Scan &s, const std::string &dir, std::vector<std::string> *written)
+std::string pictures_prepare(const Scan &s, const std::string &dir, PictureFiles *files)
 {
+    *files = PictureFiles();
     std::string why = make_dir(dir);
     if (!why.empty())
         return why;
     const char *names[3] = {"waterfall.png", "eye.png", "lines.png"};
-    std::string temps[3], finals[3];
-    for (int k = 0; k < 3; k++) {
-        finals[k] = dir + "/" + names[k];
-        temps[k] = dir + "/." + names[k] + "." + std::to_string(getpid());
-    }
     for (int k = 0; k < 3 && why.empty(); k++) {
+        files->finals[k] = dir + "/" + names[k];
+        // mkstemp creates the file itself (O_CREAT | O_EXCL), which fails
+        // on any name that exists, a link included.
+        std::string tmpl = dir + "/." + names[k] + ".XXXXXX";
+        int fd = mkstemp(&tmpl[0]);
+        if (fd < 0) {
+            why = tmpl + ": " + strerror(errno);
+            break;
+        }
+        fchmod(fd, 0666 & ~current_umask());
+        files->temps[k] = tmpl;
+        files->count = k + 1;
+        FILE *f = fdopen(fd, "wb");
+        if (!f) {
+            why = tmpl + ": " + strerror(errno);
+            close(fd);
+            break;
+        }
         Image img = k == 0 ? render_waterfall(s) : k == 1 ? render_eye(s) : render_lines(s);
-        why = write_png(img, temps[k]);
+        why = write_png(img, f, files->finals[k]);
     }
-    for (int k = 0; k < 3 && why.empty(); k++)
-        if (rename(temps[k].c_str(), finals[k].c_str()) != 0)
-            why = finals[k] + ": " + strerror(errno);
-        else
-            written->push_back(finals[k]);
-    if (!why.empty()) {
-        for (int k = 0; k < 3; k++)
-            unlink(temps[k].c_str());
-        for (const std::string &p : *written)
-            unlink(p.c_str());
-        written->clear();
-    }
+    if (!why.empty())
+        pictures_discard(files);
     return why;
+}
+
+std::string pictures_commit(PictureFiles *files)
+{
+    std::string why;
+    for (int k = 0; k < files->count && why.empty(); k++)
+        if (rename(files->temps[k].c_str(), files->finals[k].c_str()) != 0)
+            why = files->finals[k] + ": " + strerror(errno);
+        else
+            files->temps[k].clear();
+    pictures_discard(files);
+    return why;
+}
+
+void pictures_discard(PictureFiles *files)
+{
+    for (int k = 0; k < files->count; k++)
+        if (!files->temps[k].empty())
+            unlink(files->temps[k].c_str());
+    files->count = 0;
 }

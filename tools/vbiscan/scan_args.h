@@ -2,6 +2,7 @@
 // process.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "vbi.h"
 
@@ -12,7 +13,8 @@ struct ScanArgs {
     bool json = false;
     std::string png_dir;      // empty: no pictures
     long long max_blocks = 0; // 0: read to the end
-    std::string capture;      // empty or "-": standard input
+    std::vector<std::string> captures;  // none: standard input; "-" too
+    bool all = false;         // every caption line in the text report
     bool help = false, version = false;
 };
 
@@ -20,5 +22,6 @@ struct ScanArgs {
 // the user (without the program's name) naming the option at fault.
 std::string scan_parse_args(int argc, char **argv, ScanArgs *a);
 
-// How a capture is named in messages and reports.
-std::string capture_name(const ScanArgs &a);
+// How a capture is named in messages and reports: "standard input" for
+// "-", '' for an empty name, the path itself otherwise.
+std::string capture_name(const std::string &capture);

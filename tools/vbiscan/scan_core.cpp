@@ -8,6 +8,8 @@
 #endif
 
 #include "averaging_slicer.h"
+#include "level_slicer.h"
+#include "runin_slicer.h"
 
 // --- frame counter -------------------------------------------------------
 
@@ -36,6 +38,11 @@ CounterEvent counter_add(CounterStats *c, uint32_t counter)
     c->last = counter;
     c->blocks++;
     return ev;
+}
+
+const char *counter_event_name(CounterEvent e)
+{
+    return e == COUNTER_GAP ? "gap" : e == COUNTER_REPEAT ? "repeat" : e == COUNTER_BACKWARD ? "backward" : "step";
 }
 
 // --- clock run-in ----------------------------------------------------------
@@ -78,11 +85,46 @@ struct Cycle {
     double sum, sc, ss;  // of the samples, times cos, times sin of the clock
 };
 
+// A cycle whose crest lies in the line but whose start falls before it (a
+// run-in timed early, its rise cut off by the line's start): the part in
+// the line, fitted by least squares, since the sinusoid no longer spans a
+// whole period there.
+Cycle fit_cut_cycle(const uint8_t *line, double p)
+{
+    Cycle cy = {};
+    cy.lo = 0;
+    cy.hi = (int)ceil(p + CAPTION_BIT / 2);
+    const ClockTables &t = clock_tables;
+    // cos(w(i - p)) = cos(wi) cos(wp) + sin(wi) sin(wp), from the tables.
+    const double cp = cos(OMEGA * p), sp = sin(OMEGA * p);
+    double n = cy.hi, su = 0, suu = 0, svu = 0, sq = 0;
+    for (int i = 0; i < cy.hi; i++) {
+        double v = line[i], u = t.c[i] * cp + t.s[i] * sp;
+        cy.sum += v;
+        sq += v * v;
+        cy.sc += v * t.c[i];
+        cy.ss += v * t.s[i];
+        su += u;
+        suu += u * u;
+        svu += v * u;
+    }
+    double det = n * suu - su * su;
+    if (det <= 0)
+        return cy;
+    cy.amplitude = (n * svu - su * cy.sum) / det;
+    cy.mean = (cy.sum - cy.amplitude * su) / n;
+    cy.var = sq - cy.sum * cy.sum / n;
+    cy.inside = true;
+    return cy;
+}
+
 Cycle fit_cycle(const uint8_t *line, double p)
 {
     Cycle cy = {};
     cy.lo = (int)ceil(p - CAPTION_BIT / 2);
     cy.hi = (int)ceil(p + CAPTION_BIT / 2);
+    if (cy.lo < 0 && p >= 0)
+        return fit_cut_cycle(line, p);
     if (cy.lo < 0 || cy.hi > VBI_LINE_SIZE)
         return cy;
     const ClockTables &t = clock_tables;
@@ -347,7 +389,7 @@ void line_accum_add(LineAccum *a, const LineLevels &lv, int samples, bool runin,
     a->min = lv.min < a->min ? lv.min : a->min;
     a->max = lv.max > a->max ? lv.max : a->max;
     a->runin_blocks += runin;
-    a->decoded_blocks += runin && decoded;
+    a->decoded_blocks += decoded;
     a->active_blocks += lv.max - lv.min >= LINE_ACTIVE_RANGE;
 }
 
@@ -355,58 +397,140 @@ const char *line_verdict(const LineAccum &a)
 {
     if (a.blocks == 0)
         return "blank";
+    // What the decoders read decides, whatever the run-in search made of
+    // the line.
+    if (a.decoded_blocks * 2 > a.blocks)
+        return "caption";
     if (a.runin_blocks * 2 > a.blocks)
-        return a.decoded_blocks * 2 > a.runin_blocks ? "caption" : "run-in only";
+        return "run-in only";
     // Something that varies in a tenth of the blocks is a signal of its own.
-    if (a.runin_blocks > 0 || a.active_blocks * 10 >= a.blocks)
+    if (a.runin_blocks > 0 || a.decoded_blocks > 0 || a.active_blocks * 10 >= a.blocks)
         return "signal";
     return "blank";
 }
 
+bool bit_window_sums(const uint8_t *line, const RunIn &r, uint32_t sums[DATA_BITS])
+{
+    for (int k = 0; k < DATA_BITS; k++) {
+        int w0 = (int)lround(bit_centre(r, k) - CAPTION_BIT_WINDOW / 2.0);
+        if (w0 < 0 || w0 + CAPTION_BIT_WINDOW > VBI_LINE_SIZE)
+            return false;
+        uint32_t sum = 0;
+        for (int i = 0; i < CAPTION_BIT_WINDOW; i++)
+            sum += line[w0 + i];
+        sums[k] = sum;
+    }
+    return true;
+}
+
+CaptionWord runin_reading(const uint32_t sums[DATA_BITS], const RunIn &r)
+{
+    // The run-in swings about the level that parts ones from zeros.
+    const double threshold = r.level - r.amplitude;
+    uint32_t bits = 0;
+    for (int k = 0; k < DATA_BITS; k++)
+        if (sums[k] > threshold * CAPTION_BIT_WINDOW)
+            bits |= 1u << k;
+    return caption_parity_ok(bits) ? (CaptionWord)bits : 0;
+}
+
+bool slicers_read(const uint8_t *line, CaptionWord expected)
+{
+    if (!expected)
+        return false;
+    // The cheapest first; capscope's smooths its copy in place.
+    static uint8_t copy[VBI_LINE_SIZE];
+    for (int p : {PROG_CAPTEXT, PROG_RUNIN, PROG_CAPSCOPE}) {
+        memcpy(copy, line, VBI_LINE_SIZE);
+        if (CaptionPrograms[p].slice(copy) == expected)
+            return true;
+    }
+    return false;
+}
+
 // --- the caption signal's quality ----------------------------------------
 
-void signal_add(SignalAccum *a, const uint8_t *line, const RunIn &r, CaptionWord word)
+void level_sums_add(LevelSums *l, const uint8_t *line, const RunIn &r)
 {
-    a->runin_blocks++;
-    a->crest_sum += r.first_crest;
-    a->crest_sq += r.first_crest * r.first_crest;
-    a->level_sum += r.level;
+    l->runin_blocks++;
+    l->level_sum += r.level;
     int from, to;
     blanking_stretch(r, &from, &to);
     for (int i = from; i < to; i++) {
-        a->blank_sum += line[i];
-        a->blank_sq += (uint64_t)line[i] * line[i];
+        l->blank_sum += line[i];
+        l->blank_sq += (uint64_t)line[i] * line[i];
     }
-    a->blank_n += (uint64_t)(to - from);
+    l->blank_n += (uint64_t)(to - from);
+}
+
+void level_sums_figures(const LevelSums &l, double *runin, double *blanking, double *noise)
+{
+    *runin = l.runin_blocks ? l.level_sum / (double)l.runin_blocks : 0;
+    *blanking = *noise = 0;
+    if (l.blank_n > 0) {
+        double bn = (double)l.blank_n;
+        *blanking = (double)l.blank_sum / bn;
+        double bvar = (double)l.blank_sq / bn - *blanking * *blanking;
+        *noise = bvar > 0 ? sqrt(bvar) : 0;
+    }
+}
+
+void signal_add(SignalAccum *a, const uint8_t *line, const RunIn &r, CaptionWord word, const uint32_t *sums)
+{
+    level_sums_add(&a->levels, line, r);
+    a->crest_sum += r.first_crest;
+    a->crest_sq += r.first_crest * r.first_crest;
     if (word == 0)
         return;
     a->eye_blocks++;
     for (int k = 0; k < DATA_BITS; k++) {
         double v = line_level_at(line, bit_centre(r, k));
-        if (word >> k & 1)
+        bool one = word >> k & 1;
+        if (one)
             a->lowest_one = v < a->lowest_one ? v : a->lowest_one;
         else
             a->highest_zero = v > a->highest_zero ? v : a->highest_zero;
+        // The slicers judge a bit on a window of samples about its centre,
+        // which averages much of the noise away: the percentile figure
+        // looks at the bits as they do.
+        if (!sums)
+            continue;
+        int bin = (int)(sums[k] * EYE_BIN_STEPS / CAPTION_BIT_WINDOW);
+        (one ? a->ones : a->zeros)[bin < EYE_BINS ? bin : EYE_BINS - 1]++;
     }
+}
+
+// The level below which the lowest share of a histogram's entries lie
+// (from_top: above which the highest share lie); fallback when empty.
+static double percentile_level(const std::vector<uint32_t> &h, double share, bool from_top, double fallback)
+{
+    uint64_t total = 0;
+    for (uint32_t v : h)
+        total += v;
+    if (total == 0)
+        return fallback;
+    const double limit = share * (double)total;
+    uint64_t seen = 0;
+    for (int k = 0; k < EYE_BINS; k++) {
+        int bin = from_top ? EYE_BINS - 1 - k : k;
+        seen += h[(size_t)bin];
+        if ((double)seen > limit)
+            return (double)bin / EYE_BIN_STEPS;
+    }
+    return fallback;
 }
 
 SignalFigures signal_figures(const SignalAccum &a)
 {
     SignalFigures f;
-    if (a.runin_blocks == 0)
+    if (a.levels.runin_blocks == 0)
         return f;
     f.valid = true;
-    double n = (double)a.runin_blocks;
+    double n = (double)a.levels.runin_blocks;
     f.crest_mean = a.crest_sum / n;
     double var = a.crest_sq / n - f.crest_mean * f.crest_mean;
     f.crest_spread = var > 0 ? sqrt(var) : 0;
-    f.runin_level = a.level_sum / n;
-    if (a.blank_n > 0) {
-        double bn = (double)a.blank_n;
-        f.blanking = (double)a.blank_sum / bn;
-        double bvar = (double)a.blank_sq / bn - f.blanking * f.blanking;
-        f.noise_sigma = bvar > 0 ? sqrt(bvar) : 0;
-    }
+    level_sums_figures(a.levels, &f.runin_level, &f.blanking, &f.noise_sigma);
     f.swing = f.runin_level - f.blanking;
     f.threshold = (f.runin_level + f.blanking) / 2;
     if (a.eye_blocks > 0 && f.swing > 0) {
@@ -417,6 +541,10 @@ SignalFigures signal_figures(const SignalAccum &a)
         double zero = a.highest_zero > -1e8 ? a.highest_zero : f.threshold;
         double open = (one - zero) / f.swing;
         f.eye_opening = open > 0 ? open : 0;
+        double one99 = percentile_level(a.ones, 0.01, false, f.threshold);
+        double zero99 = percentile_level(a.zeros, 0.01, true, f.threshold);
+        double open99 = (one99 - zero99) / f.swing;
+        f.eye_opening_p99 = open99 > 0 ? (open99 < 1 ? open99 : 1) : 0;
     }
     if (f.noise_sigma > 0 && f.swing > 0) {
         f.snr_valid = true;
@@ -510,7 +638,102 @@ void waterfall_add(Waterfall *w, const uint8_t *line, const uint8_t prog[3], uin
     w->rows++;
 }
 
+// --- refusals ----------------------------------------------------------------
+
+static void keep_longest(RefusalRuns *r, const RefusalRun &run)
+{
+    // Longest first; of two equal runs the earlier stays ahead.
+    int at = r->longest_n;
+    while (at > 0 && r->longest[at - 1].count < run.count)
+        at--;
+    if (at >= LONGEST_RUNS)
+        return;
+    int last = r->longest_n < LONGEST_RUNS ? r->longest_n : LONGEST_RUNS - 1;
+    for (int k = last; k > at; k--)
+        r->longest[k] = r->longest[k - 1];
+    r->longest[at] = run;
+    if (r->longest_n < LONGEST_RUNS)
+        r->longest_n++;
+}
+
+static void close_run(RefusalRuns *r)
+{
+    if (!r->open)
+        return;
+    if (r->runs.size() < RUNS_KEPT)
+        r->runs.push_back(r->current);
+    keep_longest(r, r->current);
+    r->open = false;
+}
+
+void refusal_add(RefusalRuns *r, uint64_t block, bool refused, const char *cause)
+{
+    if (r->open && (!refused || strcmp(r->current.cause, cause) != 0))
+        close_run(r);
+    if (!refused)
+        return;
+    if (!r->open) {
+        r->open = true;
+        r->total++;
+        r->current = RefusalRun();
+        r->current.first_block = block;
+        r->current.cause = cause;
+    }
+    r->current.last_block = block;
+    r->current.count++;
+}
+
+std::vector<RefusalRun> refusal_list(const RefusalRuns &r)
+{
+    RefusalRuns copy = r;
+    close_run(&copy);
+    return copy.runs;
+}
+
+std::vector<RefusalRun> refusal_longest(const RefusalRuns &r)
+{
+    RefusalRuns copy;
+    for (int k = 0; k < r.longest_n; k++)
+        copy.longest[k] = r.longest[k];
+    copy.longest_n = r.longest_n;
+    if (r.open)
+        keep_longest(&copy, r.current);
+    return std::vector<RefusalRun>(copy.longest, copy.longest + copy.longest_n);
+}
+
 // --- the three caption programs -----------------------------------------
+
+const char *const DecoderNames[DECODERS] = {CaptionPrograms[PROG_CAPTEXT].name, CaptionPrograms[PROG_CAPSCOPE].name,
+                                            CaptionPrograms[PROG_RUNIN].name, "integrating"};
+
+const char *integrating_cause_name(IntegratingCause c)
+{
+    switch (c) {
+    case INTEGRATING_OK: return "read";
+    case INTEGRATING_NO_RUNIN: return "no run-in";
+    case INTEGRATING_START_BIT: return "no start bit";
+    case INTEGRATING_PARITY: return "parity";
+    case INTEGRATING_WEAK: return "too weak";
+    }
+    return "?";
+}
+
+const char *program_refusal_cause(bool flat, bool runin)
+{
+    return flat ? "no signal" : !runin ? "no run-in" : "no pair";
+}
+
+bool program_skips_counters(int which)
+{
+    // A block rule that refuses a run of steadily rising counters skips
+    // some of them for good; the others only skip faults.
+    ProgramBlockState st;
+    program_block_state_init(&st);
+    for (uint32_t c = 1; c <= 4; c++)
+        if (!CaptionPrograms[which].takes_block(&st, c))
+            return true;
+    return false;
+}
 
 bool program_init(ProgramRun *p, int which)
 {
@@ -525,6 +748,7 @@ bool program_init(ProgramRun *p, int which)
     program_block_state_init(&p->state);
     p->left_smoothed = false;
     p->end_pass = "none";
+    p->refusals = RefusalRuns();
     return true;
 }
 
@@ -537,14 +761,18 @@ void program_free(ProgramRun *p)
     p->text = nullptr;
 }
 
-int program_block(ProgramRun *p, const uint8_t *block, int n)
+int program_block(ProgramRun *p, const uint8_t *block, int n, CaptionWord *sliced)
 {
     // A new read: whatever the program left in its buffer is gone.
     p->left_smoothed = false;
+    if (sliced)
+        *sliced = 0;
     if (!p->program->takes_block(&p->state, vbi_frame_counter(block)))
         return 0;
     memcpy(p->left_line, block + n * VBI_LINE_SIZE, VBI_LINE_SIZE);
     CaptionWord word = p->program->slice(p->left_line);
+    if (sliced)
+        *sliced = word;
     p->left_smoothed = p->program->changes_line;
     p->handled++;
     add_word(&p->assembler, word);
@@ -635,7 +863,37 @@ static void accumulate_block(Scan *s, const uint8_t *block)
 void scan_block(Scan *s, const uint8_t *block)
 {
     const int n = s->opt.line;
-    CounterEvent ev = counter_add(&s->counter, vbi_frame_counter(block));
+    const uint64_t index = s->counter.blocks;
+    const uint32_t from = s->counter.last, to = vbi_frame_counter(block);
+    CounterEvent ev = counter_add(&s->counter, to);
+    if (ev == COUNTER_GAP || ev == COUNTER_REPEAT || ev == COUNTER_BACKWARD) {
+        if (s->faults.size() < EVENTS_KEPT)
+            s->faults.push_back({ev, index, from, to});
+        s->fault_count++;
+    }
+    if (index / BLOCKS_PER_SECOND >= s->timeline.size())
+        s->timeline.emplace_back();
+    Second &sec = s->timeline.back();
+    sec.blocks++;
+
+    // The studied line: the programs and the integrating slicer first, so
+    // that what they read counts for the line's verdict and the eye.
+    const uint8_t *studied = block + (size_t)n * VBI_LINE_SIZE;
+    uint8_t prog[PROGRAMS];
+    CaptionWord words[PROGRAMS];
+    for (int p = 0; p < PROGRAMS; p++)
+        prog[p] = (uint8_t)program_block(&s->programs[p], block, n, &words[p]);
+    IntegratingResult ir;
+    CaptionWord iword = IntegratingSlicer(studied, &ir);
+    IntegratingRun &ig = s->integrating;
+    ig.handled++;
+    ig.decoded += iword != 0;
+    ig.refused += iword == 0;
+    if (!iword)
+        ig.causes[ir.cause]++;
+    refusal_add(&ig.refusals, index, iword == 0, integrating_cause_name(ir.cause));
+
+    bool studied_flat = true, studied_runin = false;
     for (int k = 0; k < VBI_LINES; k++) {
         const uint8_t *line = block + k * VBI_LINE_SIZE;
         int samples = line_samples(k);
@@ -643,21 +901,46 @@ void scan_block(Scan *s, const uint8_t *block)
         bool runin = false, decoded = false;
         RunIn r;
         // A line flatter than a run-in's smallest swing cannot carry one.
-        if (lv.max - lv.min >= 2 * MIN_AMPLITUDE && find_runin(line, &r)) {
+        bool flat = lv.max - lv.min < 2 * MIN_AMPLITUDE;
+        if (!flat && find_runin(line, &r)) {
             runin = true;
-            CaptionWord word = AveragingSlicer(line);
-            decoded = word != 0;
+            // A slicer reads the line when its pair is the one the run-in's
+            // timing puts there: a slicer that times the line wrongly can
+            // still find a pair whose parity holds.
+            uint32_t sums[DATA_BITS];
+            bool inside = bit_window_sums(line, r, sums);
+            CaptionWord expected = inside ? runin_reading(sums, r) : 0;
             if (k == n) {
-                signal_add(&s->signal, line, r, word);
+                for (int p = 0; p < PROGRAMS; p++)
+                    decoded |= expected && words[p] == expected;
+                // The eye needs the pair sent; any decoder's reading will do.
+                CaptionWord word = iword;
+                for (int p = 0; p < PROGRAMS && !word; p++)
+                    word = words[p];
+                signal_add(&s->signal, line, r, word, inside ? sums : nullptr);
+                level_sums_add(&sec.levels, line, r);
                 if (s->opt.pictures && word)
                     eye_add(&s->eye, line, r);
+            } else {
+                decoded = slicers_read(line, expected);
             }
+        }
+        if (k == n) {
+            studied_flat = flat;
+            studied_runin = runin;
         }
         line_accum_add(&s->lines[k], lv, samples, runin, decoded);
     }
-    uint8_t prog[PROGRAMS];
-    for (int p = 0; p < PROGRAMS; p++)
-        prog[p] = (uint8_t)program_block(&s->programs[p], block, n);
+    const char *cause = program_refusal_cause(studied_flat, studied_runin);
+    for (int p = 0; p < PROGRAMS; p++) {
+        if (prog[p] == 0)
+            continue;
+        sec.handled[p]++;
+        sec.decoded[p] += prog[p] == ROW_DECODED;
+        refusal_add(&s->programs[p].refusals, index, prog[p] == ROW_REFUSED, cause);
+    }
+    sec.handled[INTEGRATING]++;
+    sec.decoded[INTEGRATING] += iword != 0;
     if (s->opt.pictures) {
         uint8_t cm = ev == COUNTER_GAP ? ROW_GAP : ev == COUNTER_REPEAT ? ROW_REPEAT
                    : ev == COUNTER_BACKWARD ? ROW_BACKWARD : 0;

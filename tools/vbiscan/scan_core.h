@@ -11,6 +11,7 @@
 
 #include "caption.h"
 #include "caption_programs.h"
+#include "integrating_slicer.h"
 #include "vbi.h"
 
 enum {
@@ -21,7 +22,22 @@ enum {
     EYE_WIDTH = 456,            // two bit periods at 4 pixels per sample
     EYE_HEIGHT = 256,           // one pixel per level
     LINE_ACTIVE_RANGE = 24,     // a block's line varies when max - min reaches this
+    BLOCKS_PER_SECOND = 30,     // a timeline step: one second of video, near enough
+    EVENTS_KEPT = 1000,         // counter events listed one by one
+    RUNS_KEPT = 1000,           // refusal runs listed one by one, per decoder
+    LONGEST_RUNS = 5,           // refusal runs kept by length, per decoder
 };
+
+// When block b (0 = the first) was taken: the device delivers a block a
+// frame, 30000/1001 frames a second.
+inline double block_time(uint64_t b)
+{
+    return (double)b * 1001.0 / 30000.0;
+}
+
+// The nominal first crest of the run-in, as the generator and the device's
+// timing put it.
+constexpr double NOMINAL_FIRST_CREST = CAPTION_RUNIN_START + CAPTION_BIT / 2;
 
 // --- frame counter -------------------------------------------------------
 
@@ -41,6 +57,15 @@ struct CounterStats {
 // of the kinds below.
 enum CounterEvent { COUNTER_FIRST, COUNTER_STEP, COUNTER_REPEAT, COUNTER_GAP, COUNTER_BACKWARD };
 CounterEvent counter_add(CounterStats *c, uint32_t counter);
+
+// One fault of the counter: the block it arrived in and the counters on
+// both sides of it.
+struct CounterFault {
+    CounterEvent kind;  // COUNTER_GAP, COUNTER_REPEAT or COUNTER_BACKWARD
+    uint64_t block;
+    uint32_t from, to;
+};
+const char *counter_event_name(CounterEvent e);  // "gap", "repeat", "backward"
 
 // --- clock run-in ----------------------------------------------------------
 
@@ -68,6 +93,7 @@ double line_level_at(const uint8_t *line, double pos);
 // Returns the samples [*from, *to).
 void blanking_stretch(const RunIn &r, int *from, int *to);
 
+
 // Centre of data bit k (0 = first on the line) for this run-in.
 inline double bit_centre(const RunIn &r, int k)
 {
@@ -88,7 +114,7 @@ struct LineAccum {
     uint64_t sum = 0, samples = 0;
     int min = 255, max = 0;
     uint64_t runin_blocks = 0;    // blocks showing the run-in
-    uint64_t decoded_blocks = 0;  // ... and a pair that the averaging slicer accepts
+    uint64_t decoded_blocks = 0;  // blocks in which a program's slicer reads a pair
     uint64_t active_blocks = 0;   // blocks whose line varies by LINE_ACTIVE_RANGE or more
 };
 
@@ -101,26 +127,56 @@ LineLevels line_levels(const uint8_t *line, int samples);
 
 void line_accum_add(LineAccum *a, const LineLevels &lv, int samples, bool runin, bool decoded);
 
-// "caption" (run-in in most blocks and pairs decoded in most of them),
-// "run-in only", "signal" (something else varies on the line) or "blank".
+// "caption" (a program's slicer reads a pair in most blocks), "run-in
+// only" (a run-in in most blocks, read in fewer), "signal" (something else
+// varies on the line, or the slicers read it now and then) or "blank".
 const char *line_verdict(const LineAccum &a);
+
+// Each data bit's sum over the slicers' window of CAPTION_BIT_WINDOW
+// samples about its centre, as this run-in times the bits; false when a
+// window falls outside the line.
+bool bit_window_sums(const uint8_t *line, const RunIn &r, uint32_t sums[DATA_BITS]);
+
+// The pair on the line as the run-in times it: each bit's window against
+// the run-in's middle level; 0 when the parity fails.
+CaptionWord runin_reading(const uint32_t sums[DATA_BITS], const RunIn &r);
+
+// Whether one of the three programs' slicers reads `expected` on this line
+// (each on its own copy of the line); false when expected is 0.
+bool slicers_read(const uint8_t *line, CaptionWord expected);
 
 // --- the caption signal's quality ----------------------------------------
 
-struct SignalAccum {
+// Levels of the run-in and the blanking over some blocks.
+struct LevelSums {
     uint64_t runin_blocks = 0;
-    double crest_sum = 0, crest_sq = 0;   // first crest position
     double level_sum = 0;                 // crest levels
     uint64_t blank_n = 0;                 // blanking stretch samples
     uint64_t blank_sum = 0, blank_sq = 0;
+};
+void level_sums_add(LevelSums *l, const uint8_t *line, const RunIn &r);
+// Mean crest level, blanking level, and the blanking's standard deviation.
+void level_sums_figures(const LevelSums &l, double *runin, double *blanking, double *noise);
+
+// Bit-centre levels in quarter steps, for the eye's percentile figure.
+enum { EYE_BINS = 1024, EYE_BIN_STEPS = 4 };
+
+struct SignalAccum {
+    LevelSums levels;
+    double crest_sum = 0, crest_sq = 0;   // first crest position
     uint64_t eye_blocks = 0;              // decoded blocks measured for the eye
     double lowest_one = 1e9, highest_zero = -1e9;
+    // Each bit's level averaged over the window a slicer judges it on,
+    // ones and zeros apart.
+    std::vector<uint32_t> ones = std::vector<uint32_t>(EYE_BINS), zeros = std::vector<uint32_t>(EYE_BINS);
 };
 
-// A block whose line shows a run-in; word is the pair the averaging slicer
-// took from it (0: none), whose bits tell the eye which level each bit
-// centre should have.
-void signal_add(SignalAccum *a, const uint8_t *line, const RunIn &r, CaptionWord word);
+// A block whose line shows a run-in; word is a pair a slicer took from it
+// (0: none), whose bits tell the eye which level each bit centre should
+// have.
+// sums: the bits' window sums (bit_window_sums), or null when a window
+// falls outside the line.
+void signal_add(SignalAccum *a, const uint8_t *line, const RunIn &r, CaptionWord word, const uint32_t *sums);
 
 struct SignalFigures {
     bool valid = false;          // some block showed a run-in
@@ -128,6 +184,7 @@ struct SignalFigures {
     double crest_mean = 0, crest_spread = 0;
     bool eye_valid = false;      // some run-in block was decoded
     double eye_opening = 0;
+    double eye_opening_p99 = 0;  // what 99 % of the bit windows clear
     bool snr_valid = false;      // noise_sigma above 0
     double snr_db = 0;
     double threshold = 0;        // halfway between blanking and the crests
@@ -177,9 +234,47 @@ struct Waterfall {
 // handled), counter = ROW_* counter marks.
 void waterfall_add(Waterfall *w, const uint8_t *line, const uint8_t prog[3], uint8_t counter);
 
+// --- refusals ----------------------------------------------------------------
+
+// Refused blocks of one decoder, as runs: a run ends at a block the decoder
+// reads, or where the cause changes; blocks it does not handle (capscope's
+// odd counters) neither end nor join a run.
+struct RefusalRun {
+    uint64_t first_block = 0, last_block = 0, count = 0;
+    const char *cause = "";
+};
+struct RefusalRuns {
+    std::vector<RefusalRun> runs;    // the first RUNS_KEPT, in order
+    uint64_t total = 0;              // runs, the open one included
+    RefusalRun longest[LONGEST_RUNS]; // longest first
+    int longest_n = 0;
+    bool open = false;
+    RefusalRun current;
+};
+// A handled block: refused (with its cause) or read.
+void refusal_add(RefusalRuns *r, uint64_t block, bool refused, const char *cause);
+// The runs listed (the open one included), and the longest few, longest
+// first (the earlier of two equal ones first).
+std::vector<RefusalRun> refusal_list(const RefusalRuns &r);
+std::vector<RefusalRun> refusal_longest(const RefusalRuns &r);
+
 // --- the three caption programs -----------------------------------------
 
-enum { PROGRAMS = CAPTION_PROGRAMS };
+// The three programs, then the integrating slicer as a fourth decoder that
+// no program uses: it says whether the signal is readable at all.
+enum { PROGRAMS = CAPTION_PROGRAMS, DECODERS = PROGRAMS + 1, INTEGRATING = PROGRAMS };
+extern const char *const DecoderNames[DECODERS];
+
+// Why the integrating slicer refused blocks, by its own causes.
+struct IntegratingRun {
+    uint64_t handled = 0, decoded = 0, refused = 0;
+    uint64_t causes[INTEGRATING_WEAK + 1] = {};
+    RefusalRuns refusals;
+};
+const char *integrating_cause_name(IntegratingCause c);  // "no run-in", "start bit", ...
+
+// Why a program refused a block, from what the scan saw on the line.
+const char *program_refusal_cause(bool flat, bool runin);
 
 // One caption program replayed on line N: its block rule, its slicer, its
 // assembler settings, and the caption lines it writes.
@@ -197,6 +292,7 @@ struct ProgramRun {
     uint8_t left_line[VBI_LINE_SIZE];
     bool left_smoothed = false;
     const char *end_pass = "none";  // what the pass after the last read did
+    RefusalRuns refusals;
 };
 
 // Sets up CaptionPrograms[which]; false when the memory stream cannot be
@@ -206,7 +302,13 @@ void program_free(ProgramRun *p);
 
 // Runs one whole block through the program on line index n.  Returns
 // ROW_DECODED, ROW_REFUSED or 0 when its block rule skipped the block.
-int program_block(ProgramRun *p, const uint8_t *block, int n);
+// The pair the program's slicer read goes to *sliced (0 when refused or
+// skipped) when sliced is not null.
+int program_block(ProgramRun *p, const uint8_t *block, int n, CaptionWord *sliced = nullptr);
+
+// Whether the program decodes only some of the blocks by their counter
+// (capscope: even counters only).
+bool program_skips_counters(int which);
 
 // The pass the programs make after a read shorter than a block, which ends
 // their stream: it runs on what the read buffer then holds, the last whole
@@ -224,13 +326,25 @@ struct ScanOptions {
     bool pictures = false;         // keep what the pictures need
 };
 
+// One second of the capture (BLOCKS_PER_SECOND blocks) on the studied line.
+struct Second {
+    uint32_t blocks = 0;
+    uint32_t handled[DECODERS] = {}, decoded[DECODERS] = {};
+    LevelSums levels;
+};
+
 struct Scan {
     ScanOptions opt;
     CounterStats counter;
+    std::vector<CounterFault> faults;  // the first EVENTS_KEPT
+    uint64_t fault_count = 0;
     LineAccum lines[VBI_LINES];
     SignalAccum signal;
     ProgramRun programs[PROGRAMS];
+    IntegratingRun integrating;
+    std::vector<Second> timeline;
     uint64_t trailing_bytes = 0;
+    bool interrupted = false;          // the reading was stopped by a signal
     // For the pictures.
     Waterfall waterfall;
     EyeAccum eye;
