@@ -268,6 +268,12 @@ TEST(VbigenStreams, TextItCannotSendIsRefusedByFileAndLine)
             unlink(out.c_str());
         }
     }
+    // An empty file is text with nothing in it: the lead alone goes out,
+    // not the built-in sample.
+    write_file(dir + "/empty.txt", "");
+    ProcessResult r = run_process({bin_path("vbigen"), dir + "/empty.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.size(), 2u * VBI_BLOCK_SIZE);
 }
 
 }  // namespace
