@@ -1,5 +1,5 @@
 // Fuzzes the generator's text-to-pairs path: arbitrary bytes as caption
-// text in every mode and service.  Text it refuses must be named by source
+// text in the plain stream and in every mode and service.  Text it refuses must be named by source
 // and line; text it takes must come back from the pairs: every pair with
 // good parity, every control pair sent twice, and the characters, read as
 // a receiver reads them (an extended character replacing the one before
@@ -21,6 +21,44 @@ static std::string without_blanks(const std::string &s)
     return out;
 }
 
+// The plain stream over the same lines: what it takes comes back code for
+// code (a tab as a space, a CR before the line end dropped); what it
+// refuses is named by source and line.
+static void plain_stream(const std::vector<GenTextLine> &lines)
+{
+    std::string error, want;
+    size_t room = 0;
+    for (const GenTextLine &l : lines) {
+        if (!gen_plain_check(l, &error)) {
+            if (error.compare(0, 5, "fuzz:") != 0)
+                __builtin_trap();
+            return;
+        }
+        std::string t = l.text;
+        if (!t.empty() && t.back() == '\r')
+            t.pop_back();
+        for (char c : t)
+            want += c == '\t' ? ' ' : c;
+        room += t.size() / 2 + 1 + 6;
+    }
+    GenOptions o;
+    gen_default_options(&o);
+    std::vector<uint16_t> pairs(room + 1);
+    size_t n = gen_plain_pairs(lines, &o, pairs.data(), pairs.size());
+    if (n > room)
+        __builtin_trap();
+    std::string got;
+    for (size_t i = 0; i < n; i++) {
+        int b1 = pairs[i] & 0x7F, b2 = pairs[i] >> 8 & 0x7F;
+        if (b1 >= 0x20)
+            got += (char)b1;
+        if (b1 >= 0x20 && b2 >= 0x20)
+            got += (char)b2;
+    }
+    if (got != want)
+        __builtin_trap();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1)
@@ -32,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     style.service = (L21Service)(style.mode == GEN_MODE_TEXT ? L21_T1 + service : L21_CC1 + service);
     std::vector<GenTextLine> lines;
     gen_text_lines((const char *)data + 1, size - 1, "fuzz", &lines);
+    plain_stream(lines);
 
     std::vector<L21Pair> pairs;
     std::string error;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -226,6 +227,53 @@ TEST(VbigenStreams, TextAndOptionsRefusedClearly)
         EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "vbigen: " + c.err);
         EXPECT_EQ(r.out.size(), 0u) << c.err;
     }
+}
+
+// Text the generator cannot send is refused, named by file and line, in
+// the plain stream as in the caption modes, before any output is made: a
+// NUL byte (which once ended all the text after it), a UTF-16 file (which
+// once gave one letter), a control character; a letter outside ASCII in
+// the plain stream, which sends the codes as typed.
+TEST(VbigenStreams, TextItCannotSendIsRefusedByFileAndLine)
+{
+    std::string dir = make_temp_dir(), out = dir + "/out.vbi";
+    write_file(dir + "/a.txt", "Good.\n");
+    write_file(dir + "/nul.txt", std::string("Fine.\nHello\0World\nAfter.\n", 25));
+    write_file(dir + "/utf16.txt", std::string("\xFF\xFEH\0i\0\n\0", 8));
+    write_file(dir + "/bell.txt", "Ring\a.\n");
+    write_file(dir + "/cafe.txt", "Tabs\tand CRLF.\r\nCaf\xC3\xA9.\n");
+    struct Case {
+        std::string file, plain, modes;
+    } cases[] = {
+        {"nul.txt", ":2: control character U+0000 is not in the line-21 character sets",
+         ":2: control character U+0000 is not in the line-21 character sets"},
+        {"utf16.txt", ":1: malformed UTF-8 at byte 1", ":1: malformed UTF-8 at byte 1"},
+        {"bell.txt", ":1: control character U+0007 is not in the line-21 character sets",
+         ":1: control character U+0007 is not in the line-21 character sets"},
+        {"cafe.txt", ":2: character '\xC3\xA9' (U+00E9): the plain stream sends printable ASCII alone; choose a --mode",
+         ""},
+    };
+    for (const Case &c : cases) {
+        for (const char *mode : {"plain", "pop-on", "roll-up"}) {
+            const std::string &want = std::string(mode) == "plain" ? c.plain : c.modes;
+            ProcessResult r = run_process({bin_path("vbigen"), "--mode", mode, "-o", out, dir + "/a.txt",
+                                           dir + "/" + c.file});
+            if (want.empty()) {
+                EXPECT_EQ(r.status, 0) << c.file << " " << mode << r.err;
+                continue;
+            }
+            EXPECT_EQ(r.status, 1) << c.file << " " << mode;
+            EXPECT_EQ(r.err, "vbigen: " + dir + "/" + c.file + want + "\n") << mode;
+            EXPECT_NE(access(out.c_str(), F_OK), 0) << c.file << " " << mode;
+            unlink(out.c_str());
+        }
+    }
+    // An empty file is text with nothing in it: the lead alone goes out,
+    // not the built-in sample.
+    write_file(dir + "/empty.txt", "");
+    ProcessResult r = run_process({bin_path("vbigen"), dir + "/empty.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.size(), 2u * VBI_BLOCK_SIZE);
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cmath>
 #include <cstring>
@@ -36,6 +40,20 @@ TEST(Vbigen, TextBecomesPairsAndControlPattern)
     EXPECT_EQ(pairs[8], gen_pair('x', 'y'));
     // A full buffer stops cleanly.
     EXPECT_EQ(gen_text_pairs("abcdefgh\n", &o, pairs, 3), 3u);
+}
+
+TEST(Vbigen, LongLinesAreSentWhole)
+{
+    // A line is sent however long it is: none of it is cut off.
+    GenOptions o = default_gen();
+    std::string line(9001, 'a');
+    line.back() = 'z';
+    static uint16_t pairs[8192];
+    size_t n = gen_text_pairs((line + "\nb\n").c_str(), &o, pairs, 8192);
+    ASSERT_EQ(n, 4501u + 6 + 1 + 6);
+    EXPECT_EQ(pairs[4499], gen_pair('a', 'a'));
+    EXPECT_EQ(pairs[4500], gen_pair('z', 0));
+    EXPECT_EQ(pairs[4507], gen_pair('b', 0));
 }
 
 TEST(Vbigen, BlockLayoutAndCounters)
@@ -291,6 +309,73 @@ TEST(Vbigen, ReportsLikeAUnixTool)
     EXPECT_LE(read(master, buf, sizeof buf), 0);
     close(master);
     rmdir(dir.c_str());
+}
+
+// Captures grow past 2 GiB (-n takes 2^30 blocks), in the 32-bit build as
+// well; a write that fails part way through a block takes the part back
+// off a regular file, so that the capture ends on a whole block.  A file
+// size limit makes the write fail cheaply, here 2 GiB into a sparse file.
+TEST(Vbigen, OutputGrowsPastTwoGibAndEndsOnAWholeBlock)
+{
+    std::string path = make_temp_dir() + "/big.vbi";
+    int fd = open64(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const long long start = (1LL << 31) - 1000;
+    ASSERT_EQ(ftruncate64(fd, start), 0);
+    ASSERT_EQ(lseek64(fd, 0, SEEK_END), start);
+    struct rlimit saved, lim;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    lim = saved;
+    lim.rlim_cur = (rlim_t)(start + VBI_BLOCK_SIZE + 5000);
+    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
+    static uint8_t block[VBI_BLOCK_SIZE];
+    GenOutput out;
+    gen_output_init(&out, fd);
+    bool first = gen_output_put(block, &out), second = gen_output_put(block, &out);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, handler);
+    EXPECT_TRUE(first);
+    EXPECT_FALSE(second);
+    EXPECT_EQ(out.error, EFBIG);
+    EXPECT_EQ(out.blocks, 1);
+    EXPECT_EQ(out.partial, 0u);
+    struct stat64 st;
+    ASSERT_EQ(fstat64(fd, &st), 0);
+    EXPECT_EQ(st.st_size, start + VBI_BLOCK_SIZE);
+    close(fd);
+    unlink(path.c_str());
+}
+
+// The same through the program: a limit of 100 KiB keeps one whole block
+// and says why, written to a file or to standard output; the file it opens
+// itself is open for large files (the flags of its write-only descriptor
+// show O_LARGEFILE, 0100000).
+TEST(Vbigen, WriteFailureLeavesNoPartialBlock)
+{
+    std::string vbigen = bin_path("vbigen"), dir = make_temp_dir(), out = dir + "/out.vbi";
+    ProcessResult r = run_process({"/bin/bash", "-c", "ulimit -f 100; exec \"$0\" -n 5 -o \"$1\"", vbigen, out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vbigen: " + out + ": File too large\n");
+    EXPECT_EQ(read_file(out).size(), (size_t)VBI_BLOCK_SIZE);
+    r = run_process({"/bin/bash", "-c", "ulimit -f 100; exec \"$0\" -n 5 >>\"$1\"", vbigen, out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vbigen: standard output: File too large\n");
+    EXPECT_EQ(read_file(out).size(), (size_t)VBI_BLOCK_SIZE);
+    r = run_process({"/bin/bash", "-c",
+                     "\"$0\" -n 1073741824 -o /dev/null & pid=$!\n"
+                     "for i in $(seq 200); do\n"
+                     "  for fd in /proc/$pid/fd/*; do\n"
+                     "    n=${fd##*/}\n"
+                     "    flags=$(sed -n 's/^flags:[[:space:]]*//p' /proc/$pid/fdinfo/$n)\n"
+                     "    case $(readlink $fd)$flags in /dev/null*1) echo $flags; kill $pid; exit 0;; esac\n"
+                     "  done\n"
+                     "  sleep 0.05\n"
+                     "done\n"
+                     "kill $pid; exit 1",
+                     vbigen});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(std::stoul(r.out, nullptr, 8) & 0100000, 0u) << r.out;
 }
 
 }  // namespace

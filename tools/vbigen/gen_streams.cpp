@@ -115,15 +115,34 @@ std::vector<GenRowRange> gen_wrap(const std::vector<L21CharCode> &cells)
     return rows;
 }
 
+// The message for what line holds at byte i (n bytes of UTF-8, 0 when
+// malformed, code point cp) that cannot be sent; how is what is wrong
+// with a printable character.
+static std::string refusal(const GenTextLine &line, size_t i, size_t n, uint32_t cp, const char *how)
+{
+    char what[160];
+    if (n == 0)
+        snprintf(what, sizeof what, "malformed UTF-8 at byte %zu", i + 1);
+    else if (cp >= 0x20 && cp != 0x7F)
+        snprintf(what, sizeof what, "character '%.*s' (U+%04X)%s", (int)n, line.text.data() + i, (unsigned)cp, how);
+    else
+        snprintf(what, sizeof what, "control character U+%04X is not in the line-21 character sets", (unsigned)cp);
+    return line.source + ":" + std::to_string(line.line) + ": " + what;
+}
+
+// The length of a line without the carriage return of a CR LF line end.
+static size_t text_length(const std::string &t)
+{
+    return !t.empty() && t.back() == '\r' ? t.size() - 1 : t.size();
+}
+
 // The cells of a line of text; false with a message for a character line
 // 21 cannot carry.
 static bool line_cells(const GenTextLine &line, std::vector<L21CharCode> *cells, std::string *error)
 {
     cells->clear();
     const std::string &t = line.text;
-    size_t len = t.size();
-    if (len > 0 && t[len - 1] == '\r')
-        len--;
+    size_t len = text_length(t);
     for (size_t i = 0; i < len;) {
         // A tab is a space between words.
         L21CharCode c = {L21_SET_STANDARD, ' ', 0, 0, '\t'};
@@ -133,19 +152,35 @@ static bool line_cells(const GenTextLine &line, std::vector<L21CharCode> *cells,
             i += n;
             continue;
         }
-        char what[96];
-        if (n == 0)
-            snprintf(what, sizeof what, "malformed UTF-8 at byte %zu", i + 1);
-        else if (c.code_point >= 0x20 && c.code_point != 0x7F)
-            snprintf(what, sizeof what, "character '%.*s' (U+%04X) is not in the line-21 character sets", (int)n,
-                     t.data() + i, (unsigned)c.code_point);
-        else
-            snprintf(what, sizeof what, "control character U+%04X is not in the line-21 character sets",
-                     (unsigned)c.code_point);
-        *error = line.source + ":" + std::to_string(line.line) + ": " + what;
+        *error = refusal(line, i, n, c.code_point, " is not in the line-21 character sets");
         return false;
     }
     return true;
+}
+
+bool gen_plain_check(const GenTextLine &line, std::string *error)
+{
+    const std::string &t = line.text;
+    size_t len = text_length(t);
+    for (size_t i = 0; i < len; i++) {
+        unsigned char b = (unsigned char)t[i];
+        if ((b >= 0x20 && b < 0x7F) || b == '\t')
+            continue;
+        L21CharCode c = {};
+        size_t n = l21_char_from_utf8(t.data() + i, len - i, &c);
+        *error = refusal(line, i, n, n ? c.code_point : 0,
+                         ": the plain stream sends printable ASCII alone; choose a --mode");
+        return false;
+    }
+    return true;
+}
+
+size_t gen_plain_pairs(const std::vector<GenTextLine> &lines, const GenOptions *o, uint16_t *out, size_t max)
+{
+    size_t n = 0;
+    for (const GenTextLine &l : lines)
+        n += gen_line_pairs(l.text.data(), l.text.size(), o, out + n, max - n);
+    return n;
 }
 
 namespace {

@@ -167,6 +167,16 @@ const char *gen_stream_check(const GenArgs *a, char *error, size_t size);
 // How messages name an SCC file given as path: "standard input" for -.
 const char *gen_scc_name(const char *path);
 
+// True when the plain stream can send line (printable ASCII, tabs, a CR
+// before the line end), else false with "SOURCE:LINE: ..." in *error
+// naming the first byte it cannot: a NUL or other control character, a
+// character beyond ASCII, malformed UTF-8 (as a UTF-16 file reads).
+bool gen_plain_check(const GenTextLine &line, std::string *error);
+
+// The plain stream's pairs of the lines (gen_line_pairs of each); at most
+// max.
+size_t gen_plain_pairs(const std::vector<GenTextLine> &lines, const GenOptions *o, uint16_t *out, size_t max);
+
 // The lines of a text, numbered from 1, for messages that name them.
 void gen_text_lines(const char *text, size_t len, const std::string &source, std::vector<GenTextLine> *lines);
 

@@ -1,6 +1,10 @@
 // vbigen: writes a stream of VBI blocks that carry caption text on line 21,
 // as the VBI device would deliver them from a captioned broadcast.
+#include <fcntl.h>
+
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -76,20 +80,8 @@ static const char sample_text[] =
     "Heavy rain is expected tonight!\n"
     "Will it clear by morning? We will see.\n";
 
-static char text[1 << 20];
+enum { TEXT_LIMIT = 1 << 20 };  // bytes of caption text in all
 static uint16_t pairs[GEN_MAX_PAIRS + 1];
-
-static bool append_text(size_t *len, const char *s, size_t n)
-{
-    if (*len + n + 2 > sizeof text)
-        return false;
-    memcpy(text + *len, s, n);
-    *len += n;
-    if (n == 0 || s[n - 1] != '\n')
-        text[(*len)++] = '\n';
-    text[*len] = '\0';
-    return true;
-}
 
 static int fail(const char *what, const char *why, int status)
 {
@@ -97,9 +89,10 @@ static int fail(const char *what, const char *why, int status)
     return status;
 }
 
-// Reads a whole file (- for standard input) into *data; false with errno
-// set when it cannot.
-static bool read_file(const char *path, std::string *data)
+// Reads a file (- for standard input) into *data, at most limit bytes and
+// one more to tell that there were more; false with errno set when it
+// cannot.
+static bool read_file(const char *path, size_t limit, std::string *data)
 {
     FILE *f = strcmp(path, "-") == 0 ? stdin : fopen(path, "rb");
     if (!f)
@@ -107,7 +100,7 @@ static bool read_file(const char *path, std::string *data)
     char buf[1 << 16];
     size_t n;
     errno = 0;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+    while (data->size() <= limit && (n = fread(buf, 1, sizeof buf, f)) > 0)
         data->append(buf, n);
     bool ok = !ferror(f);
     int saved = errno;
@@ -115,34 +108,6 @@ static bool read_file(const char *path, std::string *data)
         fclose(f);
     errno = saved;
     return ok;
-}
-
-// Where the blocks go; the first failed write ends the stream.
-struct Output {
-    FILE *file;
-    int error;
-};
-
-static bool put_block(const uint8_t *block, void *ctx)
-{
-    Output *out = (Output *)ctx;
-    errno = 0;
-    if (fwrite(block, 1, VBI_BLOCK_SIZE, out->file) == VBI_BLOCK_SIZE)
-        return true;
-    out->error = errno ? errno : EIO;
-    return false;
-}
-
-// Flushes and closes out (standard output is flushed only); the error of
-// the first failed write, the flush or the close, or 0.
-static int finish(FILE *f, int error)
-{
-    errno = 0;
-    if (fflush(f) != 0 && !error)
-        error = errno ? errno : EIO;
-    if (f != stdout && fclose(f) != 0 && !error)
-        error = errno ? errno : EIO;
-    return error;
 }
 
 int main(int argc, char **argv)
@@ -160,38 +125,44 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    // The text once as one string (the plain stream) and once as numbered
-    // lines of their sources (the caption modes, whose messages name them).
+    // A file size limit (ulimit -f) ends the run with "File too large",
+    // like a full disc, rather than killing it in the middle of a block.
+    signal(SIGXFSZ, SIG_IGN);
+
+    // The text as numbered lines of their sources, so that messages can
+    // name them.  Every byte of it is read: what cannot be sent is refused.
     size_t len = 0;
     std::vector<GenTextLine> lines;
     for (int i = 0; i < args.ntexts; i++) {
-        if (!append_text(&len, args.texts[i], strlen(args.texts[i])))
+        len += strlen(args.texts[i]);
+        if (len > TEXT_LIMIT)
             return fail("-t", "more than 1 MiB of text in all", 1);
         gen_text_lines(args.texts[i], strlen(args.texts[i]), "-t", &lines);
     }
     for (int i = args.first_file; i > 0 && i < argc; i++) {
-        bool is_stdin = strcmp(argv[i], "-") == 0;
-        FILE *f = is_stdin ? stdin : fopen(argv[i], "r");
-        if (!f)
-            return fail(argv[i], strerror(errno), 1);
-        static char chunk[1 << 20];
-        errno = 0;
-        size_t n = fread(chunk, 1, sizeof chunk, f);
-        if (ferror(f))
+        std::string data;
+        if (!read_file(argv[i], TEXT_LIMIT - len, &data))
             return fail(argv[i], strerror(errno ? errno : EIO), 1);
-        if (!append_text(&len, chunk, n))
+        len += data.size();
+        if (len > TEXT_LIMIT)
             return fail(argv[i], "more than 1 MiB of text in all", 1);
-        gen_text_lines(chunk, n, is_stdin ? "standard input" : argv[i], &lines);
-        if (f != stdin)
-            fclose(f);
+        gen_text_lines(data.data(), data.size(), strcmp(argv[i], "-") == 0 ? "standard input" : argv[i], &lines);
     }
-    if (len == 0) {
-        append_text(&len, sample_text, strlen(sample_text));
+    // An empty file or -t "" is text too: nothing to send.
+    if (args.ntexts == 0 && args.first_file == 0)
         gen_text_lines(sample_text, strlen(sample_text), "sample text", &lines);
-    }
 
+    // The plain stream sends the codes as typed; the caption modes check
+    // their own text as they build it.
+    bool plain = args.stream.mode == GEN_MODE_PLAIN && !args.stream.scc[0] && !args.stream.scc[1];
+    std::string error;
+    for (size_t i = 0; plain && i < lines.size(); i++)
+        if (!gen_plain_check(lines[i], &error)) {
+            fprintf(stderr, "vbigen: %s\n", error.c_str());
+            return 1;
+        }
     const GenOptions *o = &args.opt;
-    size_t npairs = gen_text_pairs(text, o, pairs, GEN_MAX_PAIRS + 1);
+    size_t npairs = plain ? gen_plain_pairs(lines, o, pairs, GEN_MAX_PAIRS + 1) : 0;
     if (npairs > GEN_MAX_PAIRS) {
         fprintf(stderr, "vbigen: the text makes more than %d caption pairs\n", GEN_MAX_PAIRS);
         return 1;
@@ -204,10 +175,9 @@ int main(int argc, char **argv)
     if (two_fields) {
         std::string scc[2];
         for (int i = 0; i < 2; i++)
-            if (args.stream.scc[i] && !read_file(args.stream.scc[i], &scc[i]))
+            if (args.stream.scc[i] && !read_file(args.stream.scc[i], SIZE_MAX - 1, &scc[i]))
                 return fail(gen_scc_name(args.stream.scc[i]), strerror(errno ? errno : EIO), 1);
         std::vector<std::string> warnings;
-        std::string error;
         if (!gen_build_fields(&args, scc, lines, pairs, npairs, &fields, &warnings, &error)) {
             fprintf(stderr, "vbigen: %s\n", error.c_str());
             return 1;
@@ -217,17 +187,27 @@ int main(int argc, char **argv)
     }
 
     const char *name = args.out ? args.out : "standard output";
-    Output out = {stdout, 0};
-    if (args.out && !(out.file = fopen(args.out, "wb")))
+    int fd = args.out ? open(args.out, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666) : STDOUT_FILENO;
+    if (fd < 0)
         return fail(name, strerror(errno), 1);
+    GenOutput out;
+    gen_output_init(&out, fd);
     if (two_fields)
-        gen_stream_fields(o, &fields, put_block, &out);
+        gen_stream_fields(o, &fields, gen_output_put, &out);
     else
-        gen_stream(o, pairs, npairs, put_block, &out);
-    int error = finish(out.file, out.error);
+        gen_stream(o, pairs, npairs, gen_output_put, &out);
+    int error_no = out.error;
+    if (args.out && close(fd) != 0 && !error_no)
+        error_no = errno;
     // A reader that stops early (head, a decoder that ended) is not an
     // error of ours.
-    if (error && error != EPIPE)
-        return fail(name, strerror(error), 1);
-    return 0;
+    if (!error_no || error_no == EPIPE)
+        return 0;
+    if (out.partial) {
+        // On a pipe or a device what went out is gone.
+        fprintf(stderr, "vbigen: %s: %s; the last block is cut short after %zu bytes\n", name, strerror(error_no),
+                out.partial);
+        return 1;
+    }
+    return fail(name, strerror(error_no), 1);
 }

@@ -48,26 +48,41 @@ uint16_t gen_pair(int first, int second)
     return (uint16_t)(odd_parity(first) | odd_parity(second) << 8);
 }
 
+size_t gen_line_pairs(const char *s, size_t len, const GenOptions *o, uint16_t *out, size_t max)
+{
+    // Only the printable codes travel as text, a tab as a space; anything
+    // else is dropped here (vbigen refuses such text before it comes here).
+    size_t n = 0;
+    int held = -1;  // a character waiting for the second half of its pair
+    bool any = false;
+    for (size_t i = 0; i < len && n < max; i++) {
+        int c = s[i] == '\t' ? ' ' : (unsigned char)s[i];
+        if (c < 0x20 || c >= 0x7F)
+            continue;
+        any = true;
+        if (held < 0) {
+            held = c;
+        } else {
+            out[n++] = gen_pair(held, c);
+            held = -1;
+        }
+    }
+    if (held >= 0 && n < max)
+        out[n++] = gen_pair(held, 0);
+    if (any)
+        for (int c = 0; c < o->ncontrols; c++)
+            for (int copy = 0; copy < o->control_copies && n < max; copy++)
+                out[n++] = gen_pair(o->controls[c] & 0x7F, o->controls[c] >> 8);
+    return n;
+}
+
 size_t gen_text_pairs(const char *text, const GenOptions *o, uint16_t *out, size_t max)
 {
     size_t n = 0;
     const char *p = text;
     while (*p && n < max) {
-        const char *end = strchr(p, '\n');
-        size_t len = end ? (size_t)(end - p) : strlen(p);
-        // Only the printable codes travel as text; anything else is dropped.
-        char chars[4096];
-        size_t k = 0;
-        for (size_t i = 0; i < len && k < sizeof chars; i++)
-            if (p[i] >= 0x20 && p[i] < 0x7F)
-                chars[k++] = p[i];
-        if (k > 0) {
-            for (size_t i = 0; i < k && n < max; i += 2)
-                out[n++] = gen_pair(chars[i], i + 1 < k ? chars[i + 1] : 0);
-            for (int c = 0; c < o->ncontrols; c++)
-                for (int copy = 0; copy < o->control_copies && n < max; copy++)
-                    out[n++] = gen_pair(o->controls[c] & 0x7F, o->controls[c] >> 8);
-        }
+        size_t len = strcspn(p, "\n");
+        n += gen_line_pairs(p, len, o, out + n, max - n);
         p += len;
         if (*p == '\n')
             p++;

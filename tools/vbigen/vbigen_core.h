@@ -56,6 +56,10 @@ uint16_t gen_pair(int first, int second);
 // pattern.  Returns the number of pairs written to out (at most max).
 size_t gen_text_pairs(const char *text, const GenOptions *o, uint16_t *out, size_t max);
 
+// The same for one line of len bytes (no line end), whatever its length
+// and whatever bytes it holds.
+size_t gen_line_pairs(const char *s, size_t len, const GenOptions *o, uint16_t *out, size_t max);
+
 // The level of the caption signal at time t (in samples) for a pair.
 double gen_level(double t, uint16_t word, const GenSignal *s);
 
@@ -119,3 +123,20 @@ int64_t gen_stream(const GenOptions *o, const uint16_t *pairs, size_t npairs, Ge
 typedef void (*GenRenderFrame)(uint8_t *block, int64_t frame, const void *src, GenNoise *noise);
 int64_t gen_stream_frames(const GenOptions *o, int64_t total, GenRenderFrame render, const void *src, GenPut put,
                           void *ctx);
+
+// Where the blocks go: a file descriptor written a whole block at a time.
+// A write that fails part way through a block leaves no part of it in a
+// regular file: what the block added at the end is cut off again.  On a
+// pipe or a device what went out cannot be taken back.
+struct GenOutput {
+    int fd;
+    bool regular;       // a regular file
+    int64_t blocks;     // whole blocks written
+    int error;          // errno of the first failed write, or 0
+    size_t partial;     // bytes of a cut-short block left in the output
+};
+void gen_output_init(GenOutput *out, int fd);
+
+// A GenPut for a GenOutput (ctx): writes the block whole, through short
+// writes and interruptions; false after the first failure.
+bool gen_output_put(const uint8_t *block, void *ctx);
