@@ -241,7 +241,7 @@ TEST(VbigenStreams, TextItCannotSendIsRefusedByFileAndLine)
     write_file(dir + "/nul.txt", std::string("Fine.\nHello\0World\nAfter.\n", 25));
     write_file(dir + "/utf16.txt", std::string("\xFF\xFEH\0i\0\n\0", 8));
     write_file(dir + "/bell.txt", "Ring\a.\n");
-    write_file(dir + "/cafe.txt", "Tabs\tand CRLF.\r\nCaf\xC3\xA9.\n");
+    write_file(dir + "/cafe.txt", "\xEF\xBB\xBFTabs\tand CRLF.\r\nCaf\xC3\xA9.\n");
     struct Case {
         std::string file, plain, modes;
     } cases[] = {

@@ -107,6 +107,10 @@ static bool read_file(const char *path, size_t limit, std::string *data)
     if (f != stdin)
         fclose(f);
     errno = saved;
+    // Editors on other systems put a UTF-8 byte-order mark first; it marks
+    // the encoding and is no character to send.
+    if (data->compare(0, 3, "\xEF\xBB\xBF") == 0)
+        data->erase(0, 3);
     return ok;
 }
 
