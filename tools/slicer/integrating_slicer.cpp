@@ -180,6 +180,19 @@ inline __attribute__((always_inline)) void clock_components(const ClockSums &k, 
     *si = ((double)k.ss - mean * (clock.ssum[to] - clock.ssum[from])) / CLOCK_SCALE;
 }
 
+// Adds to k the sums over samples [a, b) when a < b, or takes away those
+// over [b, a) when b < a: without a branch on which, since that follows
+// the clock's random phase on the line.
+inline __attribute__((always_inline)) void add_between(ClockSums *k, const uint8_t *s, int a, int b)
+{
+    int lo = a < b ? a : b, hi = a < b ? b : a, sign = a < b ? 1 : -1;
+    ClockSums d = clock_sums(s, lo, hi);
+    k->n += sign * d.n;
+    k->sum += sign * d.sum;
+    k->sc += sign * d.sc;
+    k->ss += sign * d.ss;
+}
+
 // floor(x) as a whole number, for the positions on a line (|x| far below
 // 2^31), without the library call that targets before SSE4.1 make of it.
 inline int floor_int(double x)
@@ -290,14 +303,6 @@ int odd_parity(unsigned byte)
 constexpr double FIRST_CREST_LO = NOMINAL_CREST + EARLIEST;
 constexpr double FIRST_CREST_HI = NOMINAL_CREST + LATEST;
 
-// One cycle of the clock on the grid of the coarse phase: samples [from,
-// to) of the line (clipped to it), and whether the whole cycle lies inside.
-struct Cycle {
-    int from, to;
-    bool whole;
-    double ci, si;  // components along the clock
-    int n, sum;  // samples and their sum
-};
 
 // The chance that a line whose bytes pass the parity check is wrong
 // anyway (see where it is called), from the window sums of the start bit,
@@ -353,61 +358,76 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
     }
-    Cycle cyc[MAX_CYCLES];
-    double norm = 1 / std::sqrt(ci * ci + si * si);
-    double cos0 = ci * norm, sin0 = si * norm;  // of the clock's phase at p0
-    double inphase[MAX_CYCLES];
-    for (int j = 0; j < ncand + RUNIN_CYCLES - 1; j++) {
-        double p = p0 + (m_lo + j) * BIT;
-        int from = floor_int(p - BIT / 2 + 0.5), to = floor_int(p + BIT / 2 + 0.5);
-        Cycle &c = cyc[j];
-        c.whole = from >= 0;
-        c.from = from < 0 ? 0 : from;
-        c.to = to < 0 ? 0 : to;
-        // (Components from the sums as computed, not as stored: a store
-        // read back in parts stalls the processor.)
-        ClockSums k = clock_sums(s, c.from, c.to);
-        clock_components(k, c.from, c.to, &c.ci, &c.si);
-        c.n = k.n;
-        c.sum = k.sum;
-        inphase[j] = c.ci * cos0 + c.si * sin0;
-    }
+    // The cycles those run-ins span, on the grid of p0's crests: cycle j
+    // holds samples [from[j], from[j + 1]) (the first clipped to the line).
+    int from[MAX_CYCLES + 1];
+    for (int j = 0; j <= ncand + RUNIN_CYCLES - 1; j++)
+        from[j] = floor_int(p0 + (m_lo + j) * BIT - BIT / 2 + 0.5);
 
     // The run-in is the seven cycles that swing most in the clock's phase,
     // followed after the gap by a start bit that rises above the bit
-    // before it.
+    // before it.  Candidates lie whole cycles apart, so the cycles from
+    // the last one's first to the first one's last belong to all of them
+    // and cancel when they are compared: candidate k scores against
+    // candidate 0 only the k cycles it adds at the end less the k it
+    // leaves at the start.  Only those cycles are measured one by one.
+    double norm = 1 / std::sqrt(ci * ci + si * si);
+    double cos0 = ci * norm, sin0 = si * norm;  // of the clock's phase at p0
+    ClockSums own[MAX_CYCLES];
+    double inphase[MAX_CYCLES];
+    for (int j = 0; j < ncand + RUNIN_CYCLES - 1; j++) {
+        if (j == ncand - 1)
+            j = RUNIN_CYCLES;  // past the shared cycles
+        int a = from[j] < 0 ? 0 : from[j], b = from[j + 1] < 0 ? 0 : from[j + 1];
+        // (Components from the sums as computed, not as stored: a store
+        // read back in parts stalls the processor.)
+        ClockSums k = clock_sums(s, a, b);
+        own[j] = k;
+        double c, q;
+        clock_components(k, a, b, &c, &q);
+        inphase[j] = c * cos0 + q * sin0;
+    }
     // Candidates lie a bit apart, so each one's start bit is the bit
     // before the next one's.
-    int best = -1;
-    double best_score = 0;
+    int best = 0;
+    double score = 0, best_score = 0;
     int before = window_sum(s, p0 + (m_lo - 1) * BIT + CREST_TO_START);
     for (int k = 0; k < ncand; k++) {
-        double score = 0;
-        for (int j = 0; j < RUNIN_CYCLES; j++)
-            score += inphase[k + j];
+        if (k > 0)
+            score += inphase[k - 1 + RUNIN_CYCLES] - inphase[k - 1];
         int start = window_sum(s, p0 + (m_lo + k) * BIT + CREST_TO_START);
-        score += start - before;
+        double total = score + (start - before);
         before = start;
-        if (best < 0 || score > best_score) {
+        if (k == 0 || total > best_score) {
             best = k;
-            best_score = score;
+            best_score = total;
         }
     }
 
     // The run-in's own phase, swing and mean level, fitted over its cycles
-    // that lie whole inside the line.
-    double fi = 0, fq = 0;
-    int64_t n = 0, sum = 0;
-    int cycles = 0;
+    // that lie whole inside the line (only the earliest run-in's first
+    // cycle may not).  The shared cycles' sums come from the coarse
+    // stretch, which they nearly fill: it is corrected by the samples
+    // between their ends and its ends, on whichever side those lie.
+    int shared_from = from[ncand - 1], shared_to = from[RUNIN_CYCLES];
+    ClockSums fit = coarse;
+    add_between(&fit, s, shared_from, COARSE_FROM);
+    add_between(&fit, s, COARSE_TO, shared_to);
+    int fit_from = shared_from, fit_to = shared_to;
     for (int j = best; j < best + RUNIN_CYCLES; j++) {
-        if (!cyc[j].whole)
+        if ((j >= ncand - 1 && j < RUNIN_CYCLES) || from[j] < 0)
             continue;
-        fi += cyc[j].ci;
-        fq += cyc[j].si;
-        n += cyc[j].n;
-        sum += cyc[j].sum;
-        cycles++;
+        fit.n += own[j].n;
+        fit.sum += own[j].sum;
+        fit.sc += own[j].sc;
+        fit.ss += own[j].ss;
+        fit_from = from[j] < fit_from ? from[j] : fit_from;
+        fit_to = from[j + 1] > fit_to ? from[j + 1] : fit_to;
     }
+    int cycles = (int)((fit_to - fit_from) * PER_BIT + 0.5);
+    double fi, fq;
+    clock_components(fit, fit_from, fit_to, &fi, &fq);
+    int64_t n = fit.n, sum = fit.sum;
     if (cycles < 4 || (fi == 0 && fq == 0)) {
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
