@@ -35,16 +35,16 @@ enum {
     // clock's phase is first measured there.
     COARSE_FROM = 113,
     COARSE_TO = 370,
-    // The clock tables reach past the last sample of the latest run-in
-    // (141 + 6.5 cycles), and the 15 samples beyond that the sums read
-    // (and mask out) at the end of a stretch.
-    CLOCK_SAMPLES = 528,
+    // The clock tables reach past the last sample of a third candidate
+    // beyond the range (at most 141 + 7.5 cycles), and the samples beyond
+    // that which the sums of a cycle read (and mask out): 64 in all.
+    CLOCK_SAMPLES = 640,
     CLOCK_SCALE = 4096,
     // Samples integrated per bit, centred on the bit: the bit's edges and
     // a few samples of timing error stay outside.
     BIT_WINDOW = 54,
-    MAX_CANDIDATES = 4,
-    MAX_CYCLES = MAX_CANDIDATES + RUNIN_CYCLES,
+    CANDIDATES = 3,
+    CYCLES = CANDIDATES + RUNIN_CYCLES - 1,  // spanned by the candidates together
 };
 
 // The chance of a wrong pair above which a line is refused, and the odds
@@ -180,13 +180,40 @@ inline __attribute__((always_inline)) void clock_components(const ClockSums &k, 
     *si = ((double)k.ss - mean * (clock.ssum[to] - clock.ssum[from])) / CLOCK_SCALE;
 }
 
+// clock_sums of a stretch of at most 64 samples, such as one cycle: always
+// four groups of 16, the samples past its end masked out, so that neither
+// loop nor branch follows the stretch's varying length.
+inline __attribute__((always_inline)) ClockSums cycle_sums(const uint8_t *s, int from, int to)
+{
+#if defined(__SSE2__)
+    static const uint8_t first_ones[32] = {255, 255, 255, 255, 255, 255, 255, 255,
+                                           255, 255, 255, 255, 255, 255, 255, 255};
+    const __m128i zero = _mm_setzero_si128();
+    __m128i vsum = zero, vc = zero, vs = zero;
+    for (int i = from; i < from + 64; i += 16) {
+        int keep = to - i < 0 ? 0 : to - i > 16 ? 16 : to - i;
+        __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i *>(first_ones + 16 - keep));
+        __m128i bytes = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)), mask);
+        __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
+        vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
+        vc = _mm_add_epi32(vc, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.c, i)),
+                                             _mm_madd_epi16(hi, clock_at(clock.c, i + 8))));
+        vs = _mm_add_epi32(vs, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
+                                             _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
+    }
+    return {to - from, lanes_sum(vsum), lanes_sum(vc), lanes_sum(vs)};
+#else
+    return clock_sums(s, from, to);
+#endif
+}
+
 // Adds to k the sums over samples [a, b) when a < b, or takes away those
 // over [b, a) when b < a: without a branch on which, since that follows
 // the clock's random phase on the line.
 inline __attribute__((always_inline)) void add_between(ClockSums *k, const uint8_t *s, int a, int b)
 {
     int lo = a < b ? a : b, hi = a < b ? b : a, sign = a < b ? 1 : -1;
-    ClockSums d = clock_sums(s, lo, hi);
+    ClockSums d = cycle_sums(s, lo, hi);
     k->n += sign * d.n;
     k->sum += sign * d.sum;
     k->sc += sign * d.sc;
@@ -349,19 +376,21 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     }
     double p0 = phase_angle(si, ci) * PER_OMEGA;
 
-    // Every crest of that clock from which a run-in may start, and the
-    // cycles those run-ins span.
+    // Every crest of that clock from which a run-in may start: the searched
+    // range is 140 samples, so two or three of them.  Three candidates are
+    // always weighed, so that no branch or loop follows the line's timing;
+    // a third beyond the range only loses.
     int m_lo = -floor_int((p0 - FIRST_CREST_LO) * PER_BIT);
     int m_hi = floor_int((FIRST_CREST_HI - p0) * PER_BIT);
     int ncand = m_hi - m_lo + 1;
-    if (ncand < 1 || ncand > MAX_CANDIDATES) {
+    if (ncand < 2 || ncand > CANDIDATES) {
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
     }
-    // The cycles those run-ins span, on the grid of p0's crests: cycle j
+    // The cycles the candidates span, on the grid of p0's crests: cycle j
     // holds samples [from[j], from[j + 1]) (the first clipped to the line).
-    int from[MAX_CYCLES + 1];
-    for (int j = 0; j <= ncand + RUNIN_CYCLES - 1; j++)
+    int from[CYCLES + 1];
+    for (int j = 0; j <= CYCLES; j++)
         from[j] = floor_int(p0 + (m_lo + j) * BIT - BIT / 2 + 0.5);
 
     // The run-in is the seven cycles that swing most in the clock's phase,
@@ -373,58 +402,53 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // leaves at the start.  Only those cycles are measured one by one.
     double norm = 1 / std::sqrt(ci * ci + si * si);
     double cos0 = ci * norm, sin0 = si * norm;  // of the clock's phase at p0
-    ClockSums own[MAX_CYCLES];
-    double inphase[MAX_CYCLES];
-    for (int j = 0; j < ncand + RUNIN_CYCLES - 1; j++) {
-        if (j == ncand - 1)
-            j = RUNIN_CYCLES;  // past the shared cycles
+    static const int OWN[4] = {0, 1, RUNIN_CYCLES, RUNIN_CYCLES + 1};
+    ClockSums own[4];
+    double inphase[4];
+    for (int o = 0; o < 4; o++) {
+        int j = OWN[o];
         int a = from[j] < 0 ? 0 : from[j], b = from[j + 1] < 0 ? 0 : from[j + 1];
         // (Components from the sums as computed, not as stored: a store
         // read back in parts stalls the processor.)
-        ClockSums k = clock_sums(s, a, b);
-        own[j] = k;
+        ClockSums k = cycle_sums(s, a, b);
+        own[o] = k;
         double c, q;
         clock_components(k, a, b, &c, &q);
-        inphase[j] = c * cos0 + q * sin0;
+        inphase[o] = c * cos0 + q * sin0;
     }
     // Candidates lie a bit apart, so each one's start bit is the bit
     // before the next one's.
-    int best = 0;
-    double score = 0, best_score = 0;
-    int before = window_sum(s, p0 + (m_lo - 1) * BIT + CREST_TO_START);
-    for (int k = 0; k < ncand; k++) {
-        if (k > 0)
-            score += inphase[k - 1 + RUNIN_CYCLES] - inphase[k - 1];
-        int start = window_sum(s, p0 + (m_lo + k) * BIT + CREST_TO_START);
-        double total = score + (start - before);
-        before = start;
-        if (k == 0 || total > best_score) {
-            best = k;
-            best_score = total;
-        }
-    }
+    int start[CANDIDATES + 1];
+    for (int k = 0; k <= CANDIDATES; k++)
+        start[k] = window_sum(s, p0 + (m_lo + k - 1) * BIT + CREST_TO_START);
+    double score1 = inphase[2] - inphase[0] + (start[2] - start[1]);
+    double score2 = inphase[2] + inphase[3] - inphase[0] - inphase[1] + (start[3] - start[2]);
+    double score0 = start[1] - start[0];
+    int best = score1 > score0 ? 1 : 0;
+    double best_score = score1 > score0 ? score1 : score0;
+    best = ncand == 3 && score2 > best_score ? 2 : best;
 
     // The run-in's own phase, swing and mean level, fitted over its cycles
-    // that lie whole inside the line (only the earliest run-in's first
+    // that lie whole inside the line (only the earliest candidate's first
     // cycle may not).  The shared cycles' sums come from the coarse
     // stretch, which they nearly fill: it is corrected by the samples
     // between their ends and its ends, on whichever side those lie.
-    int shared_from = from[ncand - 1], shared_to = from[RUNIN_CYCLES];
     ClockSums fit = coarse;
-    add_between(&fit, s, shared_from, COARSE_FROM);
-    add_between(&fit, s, COARSE_TO, shared_to);
-    int fit_from = shared_from, fit_to = shared_to;
-    for (int j = best; j < best + RUNIN_CYCLES; j++) {
-        if ((j >= ncand - 1 && j < RUNIN_CYCLES) || from[j] < 0)
-            continue;
-        fit.n += own[j].n;
-        fit.sum += own[j].sum;
-        fit.sc += own[j].sc;
-        fit.ss += own[j].ss;
-        fit_from = from[j] < fit_from ? from[j] : fit_from;
-        fit_to = from[j + 1] > fit_to ? from[j + 1] : fit_to;
+    add_between(&fit, s, from[2], COARSE_FROM);
+    add_between(&fit, s, COARSE_TO, from[RUNIN_CYCLES]);
+    // The candidate's own cycles: 0 and 1 for the first, 1 and 7 for the
+    // second, 7 and 8 for the third.
+    bool use[4] = {best == 0 && from[0] >= 0, best <= 1, best >= 1, best == 2};
+    for (int o = 0; o < 4; o++) {
+        int w = use[o];
+        fit.n += w * own[o].n;
+        fit.sum += w * own[o].sum;
+        fit.sc += w * own[o].sc;
+        fit.ss += w * own[o].ss;
     }
-    int cycles = (int)((fit_to - fit_from) * PER_BIT + 0.5);
+    int fit_from = use[0] ? from[0] : use[1] ? from[1] : from[2];
+    int fit_to = use[3] ? from[RUNIN_CYCLES + 2] : use[2] ? from[RUNIN_CYCLES + 1] : from[RUNIN_CYCLES];
+    int cycles = RUNIN_CYCLES - (best == 0 && from[0] < 0);
     double fi, fq;
     clock_components(fit, fit_from, fit_to, &fi, &fq);
     int64_t n = fit.n, sum = fit.sum;
