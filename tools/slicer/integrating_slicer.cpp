@@ -186,13 +186,15 @@ inline __attribute__((always_inline)) void clock_components(const ClockSums &k, 
 inline __attribute__((always_inline)) ClockSums cycle_sums(const uint8_t *s, int from, int to)
 {
 #if defined(__SSE2__)
-    static const uint8_t first_ones[32] = {255, 255, 255, 255, 255, 255, 255, 255,
-                                           255, 255, 255, 255, 255, 255, 255, 255};
+    // Byte k of group g is kept when k + 16 g < to - from (at most 64).
     const __m128i zero = _mm_setzero_si128();
+    const __m128i length = _mm_set1_epi8((char)(to - from));
+    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __m128i vsum = zero, vc = zero, vs = zero;
-    for (int i = from; i < from + 64; i += 16) {
-        int keep = to - i < 0 ? 0 : to - i > 16 ? 16 : to - i;
-        __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i *>(first_ones + 16 - keep));
+#pragma GCC unroll 4
+    for (int g = 0; g < 4; g++) {
+        int i = from + 16 * g;
+        __m128i mask = _mm_cmpgt_epi8(length, _mm_add_epi8(index, _mm_set1_epi8((char)(16 * g))));
         __m128i bytes = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)), mask);
         __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
         vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
@@ -467,9 +469,14 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     }
     // The cycles the candidates span, on the grid of p0's crests: cycle j
     // holds samples [from[j], from[j + 1]) (the first clipped to the line).
+    // (floor(c + j BIT) in whole numbers from c's eighths, as for the bits
+    // below.)
+    double c0 = p0 + m_lo * BIT - BIT / 2 + 0.5;
+    int f0 = floor_int(c0), e0 = (int)((c0 - f0) * 8);
     int from[CYCLES + 1];
+#pragma GCC unroll 10
     for (int j = 0; j <= CYCLES; j++)
-        from[j] = floor_int(p0 + (m_lo + j) * BIT - BIT / 2 + 0.5);
+        from[j] = f0 + 56 * j + ((e0 + 7 * j) >> 3);
 
     // The run-in is the seven cycles that swing most in the clock's phase,
     // followed after the gap by a start bit that rises above the bit
@@ -560,6 +567,7 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     int sums[17];  // of the start bit's and the data bits' windows
     BitRead gap = read_bit(s + f);
     int64_t spread = gap.spread;
+#pragma GCC unroll 17
     for (int b = 0; b < 17; b++) {
         int at = f + 56 * (b + 1) + ((eighths + 7 * (b + 1)) >> 3);
         BitRead k = read_bit(s + at);
