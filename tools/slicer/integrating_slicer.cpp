@@ -222,12 +222,13 @@ inline __attribute__((always_inline)) void add_between(ClockSums *k, const uint8
     k->ss += sign * d.ss;
 }
 
-// floor(x) as a whole number, for the positions on a line (|x| far below
-// 2^31), without the library call that targets before SSE4.1 make of it.
+// floor(x) as a whole number, for the positions on a line (|x| below
+// 2^20), without the library call that targets before SSE4.1 make of it:
+// shifted to where truncation is floor, one conversion and no comparison
+// on the line's chain of dependent steps.
 inline int floor_int(double x)
 {
-    int i = (int)x;
-    return i - (x < i);
+    return (int)(x + 1048576.0) - 1048576;
 }
 
 // min and max in one instruction each (std::fmin and fmax, minding NaNs,
@@ -299,7 +300,24 @@ struct BitRead {
 
 inline __attribute__((always_inline)) BitRead read_bit(const uint8_t *w)
 {
+#if defined(__SSE2__)
+    // The three groups of 16 summed at once and brought over from the
+    // vector unit in two moves rather than six (the moves are what the
+    // eighteen windows wait on), the 2 samples left of each third added
+    // one by one.
+    const __m128i zero = _mm_setzero_si128();
+    auto sad = [&](int at) {
+        return _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(w + at)), zero);
+    };
+    __m128i x = sad(0), y = sad(THIRD), z = sad(2 * THIRD);
+    __m128i xy = _mm_add_epi32(_mm_unpacklo_epi32(x, y), _mm_unpackhi_epi32(x, y));
+    uint64_t ab = (uint64_t)_mm_cvtsi128_si64(xy);
+    int a = (int)(uint32_t)ab + w[16] + w[17];
+    int b = (int)(ab >> 32) + w[THIRD + 16] + w[THIRD + 17];
+    int d = _mm_cvtsi128_si32(_mm_add_epi32(z, _mm_unpackhi_epi64(z, z))) + w[2 * THIRD + 16] + w[2 * THIRD + 17];
+#else
     int a = sum_third(w), b = sum_third(w + THIRD), d = sum_third(w + 2 * THIRD);
+#endif
     int total = a + b + d;
     // sum (t - total/3)^2 = (3 sum t^2 - total^2) / 3, kept in whole
     // numbers: with thirds of at most 18 * 255, below 2^28.
@@ -460,8 +478,9 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // range is 140 samples, so two or three of them.  Three candidates are
     // always weighed, so that no branch or loop follows the line's timing;
     // a third beyond the range only loses.
-    int m_lo = -floor_int((p0 - FIRST_CREST_LO) * PER_BIT);
-    int m_hi = floor_int((FIRST_CREST_HI - p0) * PER_BIT);
+    // (p0 lies within half a cycle of 0, so those are whole comparisons.)
+    int m_lo = p0 < FIRST_CREST_LO ? 1 : 0;
+    int m_hi = FIRST_CREST_HI - p0 >= 2 * BIT ? 2 : 1;
     int ncand = m_hi - m_lo + 1;
     if (ncand < 2 || ncand > CANDIDATES) {
         refuse(r, INTEGRATING_NO_RUNIN);
@@ -469,14 +488,13 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     }
     // The cycles the candidates span, on the grid of p0's crests: cycle j
     // holds samples [from[j], from[j + 1]) (the first clipped to the line).
-    // (floor(c + j BIT) in whole numbers from c's eighths, as for the bits
-    // below.)
-    double c0 = p0 + m_lo * BIT - BIT / 2 + 0.5;
-    int f0 = floor_int(c0), e0 = (int)((c0 - f0) * 8);
+    // (floor(c + j BIT) is floor((floor(8 c) + 455 j) / 8), as for the
+    // bits below.)
+    int eighths0 = floor_int(8 * (p0 + m_lo * BIT - BIT / 2 + 0.5));
     int from[CYCLES + 1];
 #pragma GCC unroll 10
     for (int j = 0; j <= CYCLES; j++)
-        from[j] = f0 + 56 * j + ((e0 + 7 * j) >> 3);
+        from[j] = ((eighths0 + 8 * 1024 + 455 * j) >> 3) - 1024;
 
     // The run-in is the seven cycles that swing most in the clock's phase,
     // followed after the gap by a start bit that rises above the bit
@@ -559,17 +577,17 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // The start bit, then the 16 data bits, each integrated around its
     // centre; before the start bit the line rests at blanking.
     // The windows start at floor(base + k BIT) for the gap (k = 0), the
-    // start bit (1) and the data bits (2 to 17); with BIT = 56 + 7/8 that
-    // is worked out in whole numbers from base's eighths.
+    // start bit (1) and the data bits (2 to 17); with BIT = 455/8 that is
+    // floor((floor(8 base) + 455 k) / 8), in whole numbers.
     static_assert(BIT == 56 + 7 / 8.0, "a bit is 455/8 samples");
     double base = first + CREST_TO_START - BIT - BIT_WINDOW / 2.0 + 0.5;
-    int f = floor_int(base), eighths = (int)((base - f) * 8);
+    int eighths = floor_int(8 * base);  // base lies well inside the line
     int sums[17];  // of the start bit's and the data bits' windows
-    BitRead gap = read_bit(s + f);
+    BitRead gap = read_bit(s + (eighths >> 3));
     int64_t spread = gap.spread;
 #pragma GCC unroll 17
     for (int b = 0; b < 17; b++) {
-        int at = f + 56 * (b + 1) + ((eighths + 7 * (b + 1)) >> 3);
+        int at = (eighths + 455 * (b + 1)) >> 3;
         BitRead k = read_bit(s + at);
         sums[b] = k.sum;
         spread += k.spread;
