@@ -412,11 +412,14 @@ double phase_angle(double y, double x)
     return std::copysign(a, y);
 }
 
-// The crest of the clock with phase (ci, si) nearest to position near.
-double crest_near(double ci, double si, double near)
+// The crest of the clock with phase (ci, si) nearest to crest m of a clock
+// whose crests lie at p0 + m cycles (p0 within half a cycle of 0, like
+// the phase itself, so they lie less than a cycle apart: whole
+// comparisons, no division and floor).
+double crest_near(double ci, double si, double p0, int m)
 {
-    double p = phase_angle(si, ci) * PER_OMEGA;
-    return p + BIT * floor_int((near - p) * PER_BIT + 0.5);
+    double p = phase_angle(si, ci) * PER_OMEGA, d = p0 - p;
+    return p + BIT * (m + (d >= BIT / 2) - (d < -BIT / 2));
 }
 
 int odd_parity(unsigned byte)
@@ -559,7 +562,7 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
     }
-    double first = crest_near(fi, fq, p0 + (m_lo + best) * BIT);
+    double first = crest_near(fi, fq, p0, m_lo + best);
     double half = 2 * std::sqrt(fi * fi + fq * fq) * clock.inverse[n];
     double mid = (double)sum * clock.inverse[n];
     if (r) {
