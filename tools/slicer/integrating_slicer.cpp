@@ -112,11 +112,17 @@ struct ClockSums {
 };
 
 #if defined(__SSE2__)
-int32_t lanes_sum(__m128i v)
+// The sums of the lanes of a, b and c at once (a 4 x 4 transposition),
+// stored as whole numbers: one way out of the vector unit instead of three
+// chains of shuffles and moves.
+inline ClockSums lanes_sums(int n, __m128i a, __m128i b, __m128i c)
 {
-    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0x4E));
-    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
-    return _mm_cvtsi128_si32(v);
+    __m128i ab = _mm_add_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));
+    __m128i c0 = _mm_add_epi32(_mm_unpacklo_epi32(c, _mm_setzero_si128()), _mm_unpackhi_epi32(c, _mm_setzero_si128()));
+    alignas(16) int32_t out[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(out),
+                    _mm_add_epi32(_mm_unpacklo_epi64(ab, c0), _mm_unpackhi_epi64(ab, c0)));
+    return {n, out[0], out[1], out[2]};
 }
 
 inline __m128i clock_at(const int16_t *table, int i)
@@ -157,7 +163,7 @@ inline __attribute__((always_inline)) ClockSums clock_sums(const uint8_t *s, int
         vc = _mm_add_epi32(vc, _mm_madd_epi16(v, clock_at(clock.c, i)));
         vs = _mm_add_epi32(vs, _mm_madd_epi16(v, clock_at(clock.s, i)));
     }
-    return {to - from, lanes_sum(vsum), lanes_sum(vc), lanes_sum(vs)};
+    return lanes_sums(to - from, vsum, vc, vs);
 #else
     int32_t sum = 0, sc = 0, ss = 0;
     for (; i < to; i++) {
@@ -203,7 +209,7 @@ inline __attribute__((always_inline)) ClockSums cycle_sums(const uint8_t *s, int
         vs = _mm_add_epi32(vs, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
                                              _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
     }
-    return {to - from, lanes_sum(vsum), lanes_sum(vc), lanes_sum(vs)};
+    return lanes_sums(to - from, vsum, vc, vs);
 #else
     return clock_sums(s, from, to);
 #endif
@@ -261,16 +267,9 @@ inline int sum_third(const uint8_t *p)
 #endif
 }
 
-// The first sample of the window around centre c.
-inline const uint8_t *window(const uint8_t *s, double c)
+// The sum of the BIT_WINDOW samples from w on.
+inline __attribute__((always_inline)) int window_sum(const uint8_t *w)
 {
-    return s + floor_int(c - BIT_WINDOW / 2.0 + 0.5);
-}
-
-// The sum of the BIT_WINDOW samples around centre c.
-inline __attribute__((always_inline)) int window_sum(const uint8_t *s, double c)
-{
-    const uint8_t *w = window(s, c);
 #if defined(__SSE2__)
     // Three groups of 16 and the last 6 of a fourth, summed at once.
     static_assert(BIT_WINDOW == 3 * 16 + 6, "a window is 54 samples");
@@ -525,8 +524,9 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // Candidates lie a bit apart, so each one's start bit is the bit
     // before the next one's.
     int start[CANDIDATES + 1];
+    int start_eighths = floor_int(8 * (p0 + (m_lo - 1) * BIT + CREST_TO_START - BIT_WINDOW / 2.0 + 0.5));
     for (int k = 0; k <= CANDIDATES; k++)
-        start[k] = window_sum(s, p0 + (m_lo + k - 1) * BIT + CREST_TO_START);
+        start[k] = window_sum(s + ((start_eighths + 455 * k) >> 3));
     double score1 = inphase[2] - inphase[0] + (start[2] - start[1]);
     double score2 = inphase[2] + inphase[3] - inphase[0] - inphase[1] + (start[3] - start[2]);
     double score0 = start[1] - start[0];
@@ -616,11 +616,12 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // Each window's thirds give two degrees of freedom of the noise on a
     // third's sum (18 windows: 36); a window's sum carries that noise three
     // times over (and spread holds three times the squared deviations).
-    double noise = std::sqrt((double)spread / (2 * 18)) / BIT_WINDOW;
+    // (Kept squared: the decisions below need no root or division.)
+    double noise2 = (double)spread / (2 * 18) / (BIT_WINDOW * BIT_WINDOW);
     if (r) {
         r->raw = (uint16_t)bits;
         r->margin = margin_w / BIT_WINDOW;
-        r->noise = noise;
+        r->noise = std::sqrt(noise2);
     }
     if (!odd_parity(bits) || !odd_parity(bits >> 8)) {
         refuse(r, INTEGRATING_PARITY);
@@ -635,15 +636,15 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // distance from the threshold).  Summed over all pairs of both bytes,
     // that is the chance that the pair is wrong; above the limit the line
     // is refused.
-    double sigma = noise < 0.5 ? 0.5 : noise;
-    double gain_w = 2 * half / (sigma * sigma) / BIT_WINDOW;  // per unit of window sum
+    double sigma2 = noise2 < 0.25 ? 0.25 : noise2;  // sigma at least half a level
     // Every term is at most exp(-gain * least), the weakest bit's: when
     // that leaves the sum below the limit (2 FRAMING e^-6 + 56 e^-12 is
-    // 0.00084), as on nearly every line, the sum need not be formed.
+    // 0.00084), as on nearly every line, the sum need not be formed.  (The
+    // gain, per unit of window sum, is 2 half / sigma^2 / BIT_WINDOW.)
     double least_w = lesser(mid_w - gap.sum, margin_w);
     double doubt = 0;
-    if (gain_w * least_w < SURE)
-        doubt = weak_doubt(sums, gap.sum, mid_w, gain_w);
+    if (2 * half * least_w < SURE * sigma2 * BIT_WINDOW)
+        doubt = weak_doubt(sums, gap.sum, mid_w, 2 * half / sigma2 / BIT_WINDOW);
     // A bit far from both levels on an otherwise quiet line is no noise but
     // something else on the line (a misplaced edge, interference): it is
     // not trusted either way.  (Sums beyond the extremes of their kind lie
@@ -652,7 +653,9 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     double stray_w = greater(greater(max_one - high_w, high_w - min_one), 0.0);
     if (bits != 0xFFFF)
         stray_w = greater(stray_w, greater(max_zero - low_w, low_w - min_zero));
-    if (doubt > WEAK_LIMIT || stray_w > STRAY_LIMIT * sigma * BIT_WINDOW) {
+    // (stray_w is not negative, so squares compare as the distances do.)
+    double stray_limit_w2 = STRAY_LIMIT * STRAY_LIMIT * sigma2 * BIT_WINDOW * BIT_WINDOW;
+    if (doubt > WEAK_LIMIT || stray_w * stray_w > stray_limit_w2) {
         refuse(r, INTEGRATING_WEAK);
         return 0;
     }
