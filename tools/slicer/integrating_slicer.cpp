@@ -310,9 +310,10 @@ inline __attribute__((always_inline)) BitRead read_bit(const uint8_t *w)
     };
     __m128i x = sad(0), y = sad(THIRD), z = sad(2 * THIRD);
     __m128i xy = _mm_add_epi32(_mm_unpacklo_epi32(x, y), _mm_unpackhi_epi32(x, y));
-    uint64_t ab = (uint64_t)_mm_cvtsi128_si64(xy);
-    int a = (int)(uint32_t)ab + w[16] + w[17];
-    int b = (int)(ab >> 32) + w[THIRD + 16] + w[THIRD + 17];
+    alignas(8) int32_t ab[2];
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(ab), xy);
+    int a = ab[0] + w[16] + w[17];
+    int b = ab[1] + w[THIRD + 16] + w[THIRD + 17];
     int d = _mm_cvtsi128_si32(_mm_add_epi32(z, _mm_unpackhi_epi64(z, z))) + w[2 * THIRD + 16] + w[2 * THIRD + 17];
 #else
     int a = sum_third(w), b = sum_third(w + THIRD), d = sum_third(w + 2 * THIRD);
