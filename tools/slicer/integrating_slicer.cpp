@@ -137,7 +137,7 @@ inline __attribute__((always_inline)) ClockSums clock_sums(const uint8_t *s, int
 #if defined(__SSE2__)
     // Sixteen samples at a time: their sum in one instruction, their
     // products with the clock's cosine and sine in two each (widened to 16
-    // bits, multiplied and added in pairs); then eight, then one by one.
+    // bits, multiplied and added in pairs).
     const __m128i zero = _mm_setzero_si128();
     __m128i vsum = zero, vc = zero, vs = zero;
     for (; i + 16 <= to; i += 16) {
@@ -149,21 +149,16 @@ inline __attribute__((always_inline)) ClockSums clock_sums(const uint8_t *s, int
         vs = _mm_add_epi32(vs, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
                                              _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
     }
-    // The last 0 to 15 samples as two groups of eight with the samples
-    // past the end masked out: no branch that the varying lengths of the
-    // cycles would make the processor guess wrongly.
-    static const uint8_t first_ones[16] = {255, 255, 255, 255, 255, 255, 255, 255};
-    int left = to - i;
-    for (int k = 0; k < 2; k++, i += 8, left -= 8) {
-        int keep = left < 0 ? 0 : left > 8 ? 8 : left;
-        __m128i mask = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(first_ones + 8 - keep));
-        __m128i bytes = _mm_and_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(s + i)), mask);
-        __m128i v = _mm_unpacklo_epi8(bytes, zero);
-        vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
-        vc = _mm_add_epi32(vc, _mm_madd_epi16(v, clock_at(clock.c, i)));
-        vs = _mm_add_epi32(vs, _mm_madd_epi16(v, clock_at(clock.s, i)));
+    // The last 0 to 15 samples one by one (the coarse stretch, the one
+    // caller, leaves one).
+    ClockSums k = lanes_sums(to - from, vsum, vc, vs);
+    for (; i < to; i++) {
+        int v = s[i];
+        k.sum += v;
+        k.sc += v * clock.c[i];
+        k.ss += v * clock.s[i];
     }
-    return lanes_sums(to - from, vsum, vc, vs);
+    return k;
 #else
     int32_t sum = 0, sc = 0, ss = 0;
     for (; i < to; i++) {
