@@ -184,9 +184,14 @@ inline __attribute__((always_inline)) void clock_components(const ClockSums &k, 
 // clock_sums of a stretch of at most 64 samples, such as one cycle: always
 // four groups of 16, the samples past its end masked out, so that neither
 // loop nor branch follows the stretch's varying length.
-inline __attribute__((always_inline)) ClockSums cycle_sums(const uint8_t *s, int from, int to)
-{
 #if defined(__SSE2__)
+// The lane sums that cycle_sums reduces.
+struct ClockLanes {
+    __m128i sum, c, s;
+};
+
+inline __attribute__((always_inline)) ClockLanes cycle_lanes(const uint8_t *s, int from, int to)
+{
     // Byte k of group g is kept when k + 16 g < to - from (at most 64).
     const __m128i zero = _mm_setzero_si128();
     const __m128i length = _mm_set1_epi8((char)(to - from));
@@ -204,7 +209,23 @@ inline __attribute__((always_inline)) ClockSums cycle_sums(const uint8_t *s, int
         vs = _mm_add_epi32(vs, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
                                              _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
     }
-    return lanes_sums(to - from, vsum, vc, vs);
+    return {vsum, vc, vs};
+}
+
+// The sums of the lanes of each of a, b, c and d, in one vector.
+inline __m128i lanes_sums4(__m128i a, __m128i b, __m128i c, __m128i d)
+{
+    __m128i ab = _mm_add_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));
+    __m128i cd = _mm_add_epi32(_mm_unpacklo_epi32(c, d), _mm_unpackhi_epi32(c, d));
+    return _mm_add_epi32(_mm_unpacklo_epi64(ab, cd), _mm_unpackhi_epi64(ab, cd));
+}
+#endif
+
+inline __attribute__((always_inline)) ClockSums cycle_sums(const uint8_t *s, int from, int to)
+{
+#if defined(__SSE2__)
+    ClockLanes k = cycle_lanes(s, from, to);
+    return lanes_sums(to - from, k.sum, k.c, k.s);
 #else
     return clock_sums(s, from, to);
 #endif
@@ -506,17 +527,48 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     static const int OWN[4] = {0, 1, RUNIN_CYCLES, RUNIN_CYCLES + 1};
     ClockSums own[4];
     double inphase[4];
+    int own_from[4], own_to[4];
     for (int o = 0; o < 4; o++) {
         int j = OWN[o];
-        int a = from[j] < 0 ? 0 : from[j], b = from[j + 1] < 0 ? 0 : from[j + 1];
-        // (Components from the sums as computed, not as stored: a store
-        // read back in parts stalls the processor.)
-        ClockSums k = cycle_sums(s, a, b);
-        own[o] = k;
+        own_from[o] = from[j] < 0 ? 0 : from[j];
+        own_to[o] = from[j + 1] < 0 ? 0 : from[j + 1];
+    }
+#if defined(__SSE2__)
+    {
+        // The four cycles side by side: their sums reduced by one
+        // transposition each, their components two at a time.
+        ClockLanes k[4];
+        for (int o = 0; o < 4; o++)
+            k[o] = cycle_lanes(s, own_from[o], own_to[o]);
+        __m128i sum = lanes_sums4(k[0].sum, k[1].sum, k[2].sum, k[3].sum);
+        __m128i sc = lanes_sums4(k[0].c, k[1].c, k[2].c, k[3].c);
+        __m128i ss = lanes_sums4(k[0].s, k[1].s, k[2].s, k[3].s);
+        alignas(16) int32_t v_sum[4], v_sc[4], v_ss[4];
+        _mm_store_si128(reinterpret_cast<__m128i *>(v_sum), sum);
+        _mm_store_si128(reinterpret_cast<__m128i *>(v_sc), sc);
+        _mm_store_si128(reinterpret_cast<__m128i *>(v_ss), ss);
+        const __m128d scale = _mm_set1_pd(1.0 / CLOCK_SCALE), vcos = _mm_set1_pd(cos0), vsin = _mm_set1_pd(sin0);
+        for (int h = 0; h < 2; h++) {
+            int o = 2 * h, a0 = own_from[o], b0 = own_to[o], a1 = own_from[o + 1], b1 = own_to[o + 1];
+            auto pair = [&](__m128i v) { return _mm_cvtepi32_pd(h ? _mm_unpackhi_epi64(v, v) : v); };
+            __m128d mean = _mm_mul_pd(pair(sum), _mm_setr_pd(clock.inverse[b0 - a0], clock.inverse[b1 - a1]));
+            __m128d dc = _mm_cvtepi32_pd(_mm_setr_epi32(clock.csum[b0] - clock.csum[a0], clock.csum[b1] - clock.csum[a1], 0, 0));
+            __m128d ds = _mm_cvtepi32_pd(_mm_setr_epi32(clock.ssum[b0] - clock.ssum[a0], clock.ssum[b1] - clock.ssum[a1], 0, 0));
+            __m128d c = _mm_mul_pd(_mm_sub_pd(pair(sc), _mm_mul_pd(mean, dc)), scale);
+            __m128d q = _mm_mul_pd(_mm_sub_pd(pair(ss), _mm_mul_pd(mean, ds)), scale);
+            _mm_storeu_pd(inphase + o, _mm_add_pd(_mm_mul_pd(c, vcos), _mm_mul_pd(q, vsin)));
+        }
+        for (int o = 0; o < 4; o++)
+            own[o] = {own_to[o] - own_from[o], v_sum[o], v_sc[o], v_ss[o]};
+    }
+#else
+    for (int o = 0; o < 4; o++) {
+        own[o] = clock_sums(s, own_from[o], own_to[o]);
         double c, q;
-        clock_components(k, a, b, &c, &q);
+        clock_components(own[o], own_from[o], own_to[o], &c, &q);
         inphase[o] = c * cos0 + q * sin0;
     }
+#endif
     // Candidates lie a bit apart, so each one's start bit is the bit
     // before the next one's.
     int start[CANDIDATES + 1];
