@@ -129,29 +129,40 @@ inline __m128i clock_at(const int16_t *table, int i)
 {
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(table + i));
 }
+
+// Lane sums of a stretch: of its samples, and of their products with the
+// clock's cosine and sine.
+struct ClockLanes {
+    __m128i sum, c, s;
+};
+
+// Adds the 16 samples from sample i on: their sum in one instruction,
+// their products with the clock's cosine and sine in two each (widened to
+// 16 bits, multiplied and added in pairs).
+inline __attribute__((always_inline)) void add_group(ClockLanes *k, __m128i bytes, int i)
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
+    k->sum = _mm_add_epi32(k->sum, _mm_sad_epu8(bytes, zero));
+    k->c = _mm_add_epi32(k->c, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.c, i)),
+                                             _mm_madd_epi16(hi, clock_at(clock.c, i + 8))));
+    k->s = _mm_add_epi32(k->s, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
+                                             _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
+}
 #endif
 
 inline __attribute__((always_inline)) ClockSums clock_sums(const uint8_t *s, int from, int to)
 {
     int i = from;
 #if defined(__SSE2__)
-    // Sixteen samples at a time: their sum in one instruction, their
-    // products with the clock's cosine and sine in two each (widened to 16
-    // bits, multiplied and added in pairs).
+    // Sixteen samples at a time.
     const __m128i zero = _mm_setzero_si128();
-    __m128i vsum = zero, vc = zero, vs = zero;
-    for (; i + 16 <= to; i += 16) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
-        vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
-        vc = _mm_add_epi32(vc, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.c, i)),
-                                             _mm_madd_epi16(hi, clock_at(clock.c, i + 8))));
-        vs = _mm_add_epi32(vs, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
-                                             _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
-    }
+    ClockLanes lanes = {zero, zero, zero};
+    for (; i + 16 <= to; i += 16)
+        add_group(&lanes, _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)), i);
     // The last 0 to 15 samples one by one (the coarse stretch, the one
     // caller, leaves one).
-    ClockSums k = lanes_sums(to - from, vsum, vc, vs);
+    ClockSums k = lanes_sums(to - from, lanes.sum, lanes.c, lanes.s);
     for (; i < to; i++) {
         int v = s[i];
         k.sum += v;
@@ -181,35 +192,24 @@ inline __attribute__((always_inline)) void clock_components(const ClockSums &k, 
     *si = ((double)k.ss - mean * (clock.ssum[to] - clock.ssum[from])) / CLOCK_SCALE;
 }
 
-// clock_sums of a stretch of at most 64 samples, such as one cycle: always
-// four groups of 16, the samples past its end masked out, so that neither
-// loop nor branch follows the stretch's varying length.
 #if defined(__SSE2__)
-// The lane sums that cycle_sums reduces.
-struct ClockLanes {
-    __m128i sum, c, s;
-};
-
+// The lanes of clock_sums of a stretch of at most 64 samples, such as one
+// cycle: always four groups of 16, the samples past its end masked out, so
+// that neither loop nor branch follows the stretch's varying length.
 inline __attribute__((always_inline)) ClockLanes cycle_lanes(const uint8_t *s, int from, int to)
 {
     // Byte k of group g is kept when k + 16 g < to - from (at most 64).
     const __m128i zero = _mm_setzero_si128();
     const __m128i length = _mm_set1_epi8((char)(to - from));
     const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    __m128i vsum = zero, vc = zero, vs = zero;
+    ClockLanes k = {zero, zero, zero};
 #pragma GCC unroll 4
     for (int g = 0; g < 4; g++) {
         int i = from + 16 * g;
         __m128i mask = _mm_cmpgt_epi8(length, _mm_add_epi8(index, _mm_set1_epi8((char)(16 * g))));
-        __m128i bytes = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)), mask);
-        __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
-        vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
-        vc = _mm_add_epi32(vc, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.c, i)),
-                                             _mm_madd_epi16(hi, clock_at(clock.c, i + 8))));
-        vs = _mm_add_epi32(vs, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
-                                             _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
+        add_group(&k, _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)), mask), i);
     }
-    return {vsum, vc, vs};
+    return k;
 }
 
 // The sums of the lanes of each of a, b, c and d, in one vector.
@@ -221,6 +221,7 @@ inline __m128i lanes_sums4(__m128i a, __m128i b, __m128i c, __m128i d)
 }
 #endif
 
+// clock_sums of a stretch of at most 64 samples (see cycle_lanes).
 inline __attribute__((always_inline)) ClockSums cycle_sums(const uint8_t *s, int from, int to)
 {
 #if defined(__SSE2__)
