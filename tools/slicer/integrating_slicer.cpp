@@ -15,8 +15,7 @@ namespace {
 constexpr double BIT = 56.875;
 constexpr double PI = 3.14159265358979323846;
 constexpr double OMEGA = 2 * PI / BIT;
-// Divisions by the bit and by the clock's angular step, as multiplications.
-constexpr double PER_BIT = 1 / BIT;
+// Division by the clock's angular step, as a multiplication.
 constexpr double PER_OMEGA = 1 / OMEGA;
 
 // Where the first run-in crest lies on a line with no timing offset, and
@@ -221,32 +220,10 @@ inline __m128i lanes_sums4(__m128i a, __m128i b, __m128i c, __m128i d)
 }
 #endif
 
-// clock_sums of a stretch of at most 64 samples (see cycle_lanes).
-inline __attribute__((always_inline)) ClockSums cycle_sums(const uint8_t *s, int from, int to)
-{
-#if defined(__SSE2__)
-    ClockLanes k = cycle_lanes(s, from, to);
-    return lanes_sums(to - from, k.sum, k.c, k.s);
-#else
-    return clock_sums(s, from, to);
-#endif
-}
-
 // Adds to k the sums over samples [a, b) when a < b, or takes away those
-// over [b, a) when b < a: without a branch on which, since that follows
-// the clock's random phase on the line.
-inline __attribute__((always_inline)) void add_between(ClockSums *k, const uint8_t *s, int a, int b)
-{
-    int lo = a < b ? a : b, hi = a < b ? b : a, sign = a < b ? 1 : -1;
-    ClockSums d = cycle_sums(s, lo, hi);
-    k->n += sign * d.n;
-    k->sum += sign * d.sum;
-    k->sc += sign * d.sc;
-    k->ss += sign * d.ss;
-}
-
-// add_between for two stretches at once.
-inline __attribute__((always_inline)) void add_between2(ClockSums *k, const uint8_t *s, int a, int b, int c, int d)
+// over [b, a) when b < a, and the same for [c, d): without a branch on
+// which, since that follows the clock's random phase on the line.
+inline __attribute__((always_inline)) void add_between(ClockSums *k, const uint8_t *s, int a, int b, int c, int d)
 {
 #if defined(__SSE2__)
     // Their lanes, each negated where it is taken away, are added before
@@ -262,8 +239,15 @@ inline __attribute__((always_inline)) void add_between2(ClockSums *k, const uint
     k->sc += e.sc;
     k->ss += e.ss;
 #else
-    add_between(k, s, a, b);
-    add_between(k, s, c, d);
+    for (int e = 0; e < 2; e++) {
+        int from = e ? c : a, to = e ? d : b;
+        int lo = from < to ? from : to, hi = from < to ? to : from, sign = from < to ? 1 : -1;
+        ClockSums x = clock_sums(s, lo, hi);
+        k->n += sign * x.n;
+        k->sum += sign * x.sum;
+        k->sc += sign * x.sc;
+        k->ss += sign * x.ss;
+    }
 #endif
 }
 
@@ -290,21 +274,16 @@ inline double greater(double a, double b)
 
 enum { THIRD = BIT_WINDOW / 3 };
 
-// The sum of a third of a bit window.  Where the target has SSE2 (every
-// x86-64), 16 of its 18 samples are summed by one instruction.
+#if !defined(__SSE2__)
+// The sum of a third of a bit window.
 inline int sum_third(const uint8_t *p)
 {
-#if defined(__SSE2__)
-    static_assert(THIRD == 18, "a third is 16 samples summed at once and 2 more");
-    __m128i x = _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), _mm_setzero_si128());
-    return _mm_cvtsi128_si32(x) + _mm_extract_epi16(x, 4) + p[16] + p[17];
-#else
     int sum = 0;
     for (int i = 0; i < THIRD; i++)
         sum += p[i];
     return sum;
-#endif
 }
+#endif
 
 // The sum of the BIT_WINDOW samples from w on.
 inline __attribute__((always_inline)) int window_sum(const uint8_t *w)
@@ -611,7 +590,7 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // stretch, which they nearly fill: it is corrected by the samples
     // between their ends and its ends, on whichever side those lie.
     ClockSums fit = coarse;
-    add_between2(&fit, s, from[2], COARSE_FROM, COARSE_TO, from[RUNIN_CYCLES]);
+    add_between(&fit, s, from[2], COARSE_FROM, COARSE_TO, from[RUNIN_CYCLES]);
     // The candidate's own cycles: 0 and 1 for the first, 1 and 7 for the
     // second, 7 and 8 for the third.
     bool use[4] = {best == 0 && from[0] >= 0, best <= 1, best >= 1, best == 2};
