@@ -15,8 +15,7 @@ namespace {
 constexpr double BIT = 56.875;
 constexpr double PI = 3.14159265358979323846;
 constexpr double OMEGA = 2 * PI / BIT;
-// Divisions by the bit and by the clock's angular step, as multiplications.
-constexpr double PER_BIT = 1 / BIT;
+// Division by the clock's angular step, as a multiplication.
 constexpr double PER_OMEGA = 1 / OMEGA;
 
 // Where the first run-in crest lies on a line with no timing offset, and
@@ -35,16 +34,16 @@ enum {
     // clock's phase is first measured there.
     COARSE_FROM = 113,
     COARSE_TO = 370,
-    // The clock tables reach past the last sample of the latest run-in
-    // (141 + 6.5 cycles), and the 15 samples beyond that the sums read
-    // (and mask out) at the end of a stretch.
-    CLOCK_SAMPLES = 528,
+    // The clock tables reach past the last sample of a third candidate
+    // beyond the range (at most 141 + 7.5 cycles), and the samples beyond
+    // that which the sums of a cycle read (and mask out): 64 in all.
+    CLOCK_SAMPLES = 640,
     CLOCK_SCALE = 4096,
     // Samples integrated per bit, centred on the bit: the bit's edges and
     // a few samples of timing error stay outside.
     BIT_WINDOW = 54,
-    MAX_CANDIDATES = 4,
-    MAX_CYCLES = MAX_CANDIDATES + RUNIN_CYCLES,
+    CANDIDATES = 3,
+    CYCLES = CANDIDATES + RUNIN_CYCLES - 1,  // spanned by the candidates together
 };
 
 // The chance of a wrong pair above which a line is refused, and the odds
@@ -112,16 +111,42 @@ struct ClockSums {
 };
 
 #if defined(__SSE2__)
-int32_t lanes_sum(__m128i v)
+// The sums of the lanes of a, b and c at once (a 4 x 4 transposition),
+// stored as whole numbers: one way out of the vector unit instead of three
+// chains of shuffles and moves.
+inline ClockSums lanes_sums(int n, __m128i a, __m128i b, __m128i c)
 {
-    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0x4E));
-    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
-    return _mm_cvtsi128_si32(v);
+    __m128i ab = _mm_add_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));
+    __m128i c0 = _mm_add_epi32(_mm_unpacklo_epi32(c, _mm_setzero_si128()), _mm_unpackhi_epi32(c, _mm_setzero_si128()));
+    alignas(16) int32_t out[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(out),
+                    _mm_add_epi32(_mm_unpacklo_epi64(ab, c0), _mm_unpackhi_epi64(ab, c0)));
+    return {n, out[0], out[1], out[2]};
 }
 
 inline __m128i clock_at(const int16_t *table, int i)
 {
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(table + i));
+}
+
+// Lane sums of a stretch: of its samples, and of their products with the
+// clock's cosine and sine.
+struct ClockLanes {
+    __m128i sum, c, s;
+};
+
+// Adds the 16 samples from sample i on: their sum in one instruction,
+// their products with the clock's cosine and sine in two each (widened to
+// 16 bits, multiplied and added in pairs).
+inline __attribute__((always_inline)) void add_group(ClockLanes *k, __m128i bytes, int i)
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
+    k->sum = _mm_add_epi32(k->sum, _mm_sad_epu8(bytes, zero));
+    k->c = _mm_add_epi32(k->c, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.c, i)),
+                                             _mm_madd_epi16(hi, clock_at(clock.c, i + 8))));
+    k->s = _mm_add_epi32(k->s, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
+                                             _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
 }
 #endif
 
@@ -129,35 +154,21 @@ inline __attribute__((always_inline)) ClockSums clock_sums(const uint8_t *s, int
 {
     int i = from;
 #if defined(__SSE2__)
-    // Sixteen samples at a time: their sum in one instruction, their
-    // products with the clock's cosine and sine in two each (widened to 16
-    // bits, multiplied and added in pairs); then eight, then one by one.
+    // Sixteen samples at a time.
     const __m128i zero = _mm_setzero_si128();
-    __m128i vsum = zero, vc = zero, vs = zero;
-    for (; i + 16 <= to; i += 16) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
-        vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
-        vc = _mm_add_epi32(vc, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.c, i)),
-                                             _mm_madd_epi16(hi, clock_at(clock.c, i + 8))));
-        vs = _mm_add_epi32(vs, _mm_add_epi32(_mm_madd_epi16(lo, clock_at(clock.s, i)),
-                                             _mm_madd_epi16(hi, clock_at(clock.s, i + 8))));
+    ClockLanes lanes = {zero, zero, zero};
+    for (; i + 16 <= to; i += 16)
+        add_group(&lanes, _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)), i);
+    // The last 0 to 15 samples one by one (the coarse stretch, the one
+    // caller, leaves one).
+    ClockSums k = lanes_sums(to - from, lanes.sum, lanes.c, lanes.s);
+    for (; i < to; i++) {
+        int v = s[i];
+        k.sum += v;
+        k.sc += v * clock.c[i];
+        k.ss += v * clock.s[i];
     }
-    // The last 0 to 15 samples as two groups of eight with the samples
-    // past the end masked out: no branch that the varying lengths of the
-    // cycles would make the processor guess wrongly.
-    static const uint8_t first_ones[16] = {255, 255, 255, 255, 255, 255, 255, 255};
-    int left = to - i;
-    for (int k = 0; k < 2; k++, i += 8, left -= 8) {
-        int keep = left < 0 ? 0 : left > 8 ? 8 : left;
-        __m128i mask = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(first_ones + 8 - keep));
-        __m128i bytes = _mm_and_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(s + i)), mask);
-        __m128i v = _mm_unpacklo_epi8(bytes, zero);
-        vsum = _mm_add_epi32(vsum, _mm_sad_epu8(bytes, zero));
-        vc = _mm_add_epi32(vc, _mm_madd_epi16(v, clock_at(clock.c, i)));
-        vs = _mm_add_epi32(vs, _mm_madd_epi16(v, clock_at(clock.s, i)));
-    }
-    return {to - from, lanes_sum(vsum), lanes_sum(vc), lanes_sum(vs)};
+    return k;
 #else
     int32_t sum = 0, sc = 0, ss = 0;
     for (; i < to; i++) {
@@ -180,12 +191,73 @@ inline __attribute__((always_inline)) void clock_components(const ClockSums &k, 
     *si = ((double)k.ss - mean * (clock.ssum[to] - clock.ssum[from])) / CLOCK_SCALE;
 }
 
-// floor(x) as a whole number, for the positions on a line (|x| far below
-// 2^31), without the library call that targets before SSE4.1 make of it.
+#if defined(__SSE2__)
+// The lanes of clock_sums of a stretch of at most 64 samples, such as one
+// cycle: always four groups of 16, the samples past its end masked out, so
+// that neither loop nor branch follows the stretch's varying length.
+inline __attribute__((always_inline)) ClockLanes cycle_lanes(const uint8_t *s, int from, int to)
+{
+    // Byte k of group g is kept when k + 16 g < to - from (at most 64).
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i length = _mm_set1_epi8((char)(to - from));
+    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    ClockLanes k = {zero, zero, zero};
+#pragma GCC unroll 4
+    for (int g = 0; g < 4; g++) {
+        int i = from + 16 * g;
+        __m128i mask = _mm_cmpgt_epi8(length, _mm_add_epi8(index, _mm_set1_epi8((char)(16 * g))));
+        add_group(&k, _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)), mask), i);
+    }
+    return k;
+}
+
+// The sums of the lanes of each of a, b, c and d, in one vector.
+inline __m128i lanes_sums4(__m128i a, __m128i b, __m128i c, __m128i d)
+{
+    __m128i ab = _mm_add_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));
+    __m128i cd = _mm_add_epi32(_mm_unpacklo_epi32(c, d), _mm_unpackhi_epi32(c, d));
+    return _mm_add_epi32(_mm_unpacklo_epi64(ab, cd), _mm_unpackhi_epi64(ab, cd));
+}
+#endif
+
+// Adds to k the sums over samples [a, b) when a < b, or takes away those
+// over [b, a) when b < a, and the same for [c, d): without a branch on
+// which, since that follows the clock's random phase on the line.
+inline __attribute__((always_inline)) void add_between(ClockSums *k, const uint8_t *s, int a, int b, int c, int d)
+{
+#if defined(__SSE2__)
+    // Their lanes, each negated where it is taken away, are added before
+    // the one reduction.
+    int lo1 = a < b ? a : b, hi1 = a < b ? b : a, lo2 = c < d ? c : d, hi2 = c < d ? d : c;
+    __m128i m1 = _mm_set1_epi32(a < b ? 0 : -1), m2 = _mm_set1_epi32(c < d ? 0 : -1);
+    ClockLanes x = cycle_lanes(s, lo1, hi1), y = cycle_lanes(s, lo2, hi2);
+    auto sign = [](__m128i v, __m128i m) { return _mm_sub_epi32(_mm_xor_si128(v, m), m); };
+    auto both = [&](__m128i u, __m128i v) { return _mm_add_epi32(sign(u, m1), sign(v, m2)); };
+    ClockSums e = lanes_sums((b - a) + (d - c), both(x.sum, y.sum), both(x.c, y.c), both(x.s, y.s));
+    k->n += e.n;
+    k->sum += e.sum;
+    k->sc += e.sc;
+    k->ss += e.ss;
+#else
+    for (int e = 0; e < 2; e++) {
+        int from = e ? c : a, to = e ? d : b;
+        int lo = from < to ? from : to, hi = from < to ? to : from, sign = from < to ? 1 : -1;
+        ClockSums x = clock_sums(s, lo, hi);
+        k->n += sign * x.n;
+        k->sum += sign * x.sum;
+        k->sc += sign * x.sc;
+        k->ss += sign * x.ss;
+    }
+#endif
+}
+
+// floor(x) as a whole number, for the positions on a line (|x| below
+// 2^20), without the library call that targets before SSE4.1 make of it:
+// shifted to where truncation is floor, one conversion and no comparison
+// on the line's chain of dependent steps.
 inline int floor_int(double x)
 {
-    int i = (int)x;
-    return i - (x < i);
+    return (int)(x + 1048576.0) - 1048576;
 }
 
 // min and max in one instruction each (std::fmin and fmax, minding NaNs,
@@ -202,33 +274,35 @@ inline double greater(double a, double b)
 
 enum { THIRD = BIT_WINDOW / 3 };
 
-// The sum of a third of a bit window.  Where the target has SSE2 (every
-// x86-64), 16 of its 18 samples are summed by one instruction.
+#if !defined(__SSE2__)
+// The sum of a third of a bit window.
 inline int sum_third(const uint8_t *p)
 {
-#if defined(__SSE2__)
-    static_assert(THIRD == 18, "a third is 16 samples summed at once and 2 more");
-    __m128i x = _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), _mm_setzero_si128());
-    return _mm_cvtsi128_si32(x) + _mm_extract_epi16(x, 4) + p[16] + p[17];
-#else
     int sum = 0;
     for (int i = 0; i < THIRD; i++)
         sum += p[i];
     return sum;
+}
 #endif
-}
 
-// The first sample of the window around centre c.
-inline const uint8_t *window(const uint8_t *s, double c)
+// The sum of the BIT_WINDOW samples from w on.
+inline __attribute__((always_inline)) int window_sum(const uint8_t *w)
 {
-    return s + floor_int(c - BIT_WINDOW / 2.0 + 0.5);
-}
-
-// The sum of the BIT_WINDOW samples around centre c.
-inline __attribute__((always_inline)) int window_sum(const uint8_t *s, double c)
-{
-    const uint8_t *w = window(s, c);
+#if defined(__SSE2__)
+    // Three groups of 16 and the last 6 of a fourth, summed at once.
+    static_assert(BIT_WINDOW == 3 * 16 + 6, "a window is 54 samples");
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i six = _mm_set_epi32(0, 0, 0xFFFF, -1);
+    __m128i x = _mm_add_epi64(
+        _mm_add_epi64(_mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(w)), zero),
+                      _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(w + 16)), zero)),
+        _mm_add_epi64(_mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(w + 32)), zero),
+                      _mm_sad_epu8(_mm_and_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(w + 48)), six),
+                                   zero)));
+    return _mm_cvtsi128_si32(_mm_add_epi64(x, _mm_unpackhi_epi64(x, x)));
+#else
     return sum_third(w) + sum_third(w + THIRD) + sum_third(w + 2 * THIRD);
+#endif
 }
 
 // One bit integrated over the BIT_WINDOW samples around its centre c.  The
@@ -243,11 +317,93 @@ struct BitRead {
 
 inline __attribute__((always_inline)) BitRead read_bit(const uint8_t *w)
 {
+#if defined(__SSE2__)
+    // The three groups of 16 summed at once and brought over from the
+    // vector unit in two moves rather than six (the moves are what the
+    // eighteen windows wait on), the 2 samples left of each third added
+    // one by one.
+    const __m128i zero = _mm_setzero_si128();
+    auto sad = [&](int at) {
+        return _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(w + at)), zero);
+    };
+    __m128i x = sad(0), y = sad(THIRD), z = sad(2 * THIRD);
+    __m128i xy = _mm_add_epi32(_mm_unpacklo_epi32(x, y), _mm_unpackhi_epi32(x, y));
+    alignas(8) int32_t ab[2];
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(ab), xy);
+    int a = ab[0] + w[16] + w[17];
+    int b = ab[1] + w[THIRD + 16] + w[THIRD + 17];
+    int d = _mm_cvtsi128_si32(_mm_add_epi32(z, _mm_unpackhi_epi64(z, z))) + w[2 * THIRD + 16] + w[2 * THIRD + 17];
+#else
     int a = sum_third(w), b = sum_third(w + THIRD), d = sum_third(w + 2 * THIRD);
+#endif
     int total = a + b + d;
     // sum (t - total/3)^2 = (3 sum t^2 - total^2) / 3, kept in whole
     // numbers: with thirds of at most 18 * 255, below 2^28.
     return {total, 3 * (a * a + b * b + d * d) - total * total};
+}
+
+// The 16 data bits as read against a threshold, and the extremes of the
+// ones (the start bit among them) and of the zeros; with no zeros,
+// min_zero and max_zero stay at the far ends of a window sum's range.
+struct BitLevels {
+    unsigned bits;
+    int min_one, max_one, min_zero, max_zero;
+};
+
+#if defined(__SSE2__)
+// The least and the greatest of eight 16-bit lanes, in every lane.
+inline __m128i lanes_min(__m128i v)
+{
+    v = _mm_min_epi16(v, _mm_shuffle_epi32(v, 0x4E));
+    v = _mm_min_epi16(v, _mm_shuffle_epi32(v, 0xB1));
+    return _mm_min_epi16(v, _mm_shufflelo_epi16(v, 0xB1));
+}
+
+inline __m128i lanes_max(__m128i v)
+{
+    v = _mm_max_epi16(v, _mm_shuffle_epi32(v, 0x4E));
+    v = _mm_max_epi16(v, _mm_shuffle_epi32(v, 0xB1));
+    return _mm_max_epi16(v, _mm_shufflelo_epi16(v, 0xB1));
+}
+#endif
+
+// Window sums are at most 54 * 255, so they fit 16 bits and the data bits
+// are weighed eight at a time.  No branches: data bits are as random as
+// the text.
+inline __attribute__((always_inline)) BitLevels classify_bits(const int sums[17], int above)
+{
+    static_assert(BIT_WINDOW * 255 <= INT16_MAX, "window sums fit 16 bits");
+#if defined(__SSE2__)
+    auto at = [&](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(sums + i)); };
+    __m128i lo = _mm_packs_epi32(at(1), at(5)), hi = _mm_packs_epi32(at(9), at(13));
+    __m128i thr = _mm_set1_epi16((int16_t)above);
+    __m128i one_lo = _mm_cmpgt_epi16(lo, thr), one_hi = _mm_cmpgt_epi16(hi, thr);
+    unsigned bits = (unsigned)_mm_movemask_epi8(_mm_packs_epi16(one_lo, one_hi));
+    const __m128i top = _mm_set1_epi16(INT16_MAX), bottom = _mm_set1_epi16(INT16_MIN);
+    // Each kind's lanes, the other kind's set where they cannot win.
+    auto pick = [](__m128i mask, __m128i v, __m128i other) {
+        return _mm_or_si128(_mm_and_si128(mask, v), _mm_andnot_si128(mask, other));
+    };
+    __m128i start = _mm_set1_epi16((int16_t)sums[0]);
+    __m128i min1 = lanes_min(_mm_min_epi16(_mm_min_epi16(pick(one_lo, lo, top), pick(one_hi, hi, top)), start));
+    __m128i max1 = lanes_max(_mm_max_epi16(_mm_max_epi16(pick(one_lo, lo, bottom), pick(one_hi, hi, bottom)), start));
+    __m128i min0 = lanes_min(_mm_min_epi16(pick(one_lo, top, lo), pick(one_hi, top, hi)));
+    __m128i max0 = lanes_max(_mm_max_epi16(pick(one_lo, bottom, lo), pick(one_hi, bottom, hi)));
+    return {bits, (int16_t)_mm_cvtsi128_si32(min1), (int16_t)_mm_cvtsi128_si32(max1),
+            (int16_t)_mm_cvtsi128_si32(min0), (int16_t)_mm_cvtsi128_si32(max0)};
+#else
+    BitLevels lv = {0, sums[0], sums[0], INT16_MAX, INT16_MIN};
+    for (int b = 1; b < 17; b++) {
+        int v = sums[b];
+        bool one = v > above;
+        lv.bits |= (unsigned)one << (b - 1);
+        lv.min_one = one && v < lv.min_one ? v : lv.min_one;
+        lv.max_one = one && v > lv.max_one ? v : lv.max_one;
+        lv.min_zero = !one && v < lv.min_zero ? v : lv.min_zero;
+        lv.max_zero = !one && v > lv.max_zero ? v : lv.max_zero;
+    }
+    return lv;
+#endif
 }
 
 // atan2(y, x) to within 1e-8 radians (a thousandth of a millionth of a
@@ -259,13 +415,13 @@ double phase_angle(double y, double x)
     double ax = std::fabs(x), ay = std::fabs(y);
     double lo = ax < ay ? ax : ay, hi = ax < ay ? ay : ax;
     double t = lo / hi;  // the caller makes sure not both are 0
-    double t2 = t * t;
-    double a = t * (0.9999993329 +
-                    t2 * (-0.3332985605 +
-                          t2 * (0.1994653599 +
-                                t2 * (-0.1390853351 +
-                                      t2 * (0.0964200441 +
-                                            t2 * (-0.0559098861 + t2 * (0.0218612288 + t2 * -0.0040540580)))))));
+    // The polynomial in t^2 is evaluated in pairs of terms (Estrin's
+    // scheme) rather than term by term: a third of the chain of dependent
+    // multiplications, and the line's timing waits on this twice.
+    double t2 = t * t, t4 = t2 * t2, t8 = t4 * t4;
+    double p01 = 0.9999993329 + t2 * -0.3332985605, p23 = 0.1994653599 + t2 * -0.1390853351;
+    double p45 = 0.0964200441 + t2 * -0.0559098861, p67 = 0.0218612288 + t2 * -0.0040540580;
+    double a = t * ((p01 + t4 * p23) + t8 * (p45 + t4 * p67));
     // Into the octant by arithmetic rather than branches, which the
     // random phases of the lines would make the processor guess wrongly.
     double steep = ay > ax, back = x < 0;
@@ -274,11 +430,14 @@ double phase_angle(double y, double x)
     return std::copysign(a, y);
 }
 
-// The crest of the clock with phase (ci, si) nearest to position near.
-double crest_near(double ci, double si, double near)
+// The crest of the clock with phase (ci, si) nearest to crest m of a clock
+// whose crests lie at p0 + m cycles (p0 within half a cycle of 0, like
+// the phase itself, so they lie less than a cycle apart: whole
+// comparisons, no division and floor).
+double crest_near(double ci, double si, double p0, int m)
 {
-    double p = phase_angle(si, ci) * PER_OMEGA;
-    return p + BIT * floor_int((near - p) * PER_BIT + 0.5);
+    double p = phase_angle(si, ci) * PER_OMEGA, d = p0 - p;
+    return p + BIT * (m + (d >= BIT / 2) - (d < -BIT / 2));
 }
 
 int odd_parity(unsigned byte)
@@ -290,14 +449,6 @@ int odd_parity(unsigned byte)
 constexpr double FIRST_CREST_LO = NOMINAL_CREST + EARLIEST;
 constexpr double FIRST_CREST_HI = NOMINAL_CREST + LATEST;
 
-// One cycle of the clock on the grid of the coarse phase: samples [from,
-// to) of the line (clipped to it), and whether the whole cycle lies inside.
-struct Cycle {
-    int from, to;
-    bool whole;
-    double ci, si;  // components along the clock
-    int n, sum;  // samples and their sum
-};
 
 // The chance that a line whose bytes pass the parity check is wrong
 // anyway (see where it is called), from the window sums of the start bit,
@@ -344,75 +495,123 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     }
     double p0 = phase_angle(si, ci) * PER_OMEGA;
 
-    // Every crest of that clock from which a run-in may start, and the
-    // cycles those run-ins span.
-    int m_lo = -floor_int((p0 - FIRST_CREST_LO) * PER_BIT);
-    int m_hi = floor_int((FIRST_CREST_HI - p0) * PER_BIT);
+    // Every crest of that clock from which a run-in may start: the searched
+    // range is 140 samples, so two or three of them.  Three candidates are
+    // always weighed, so that no branch or loop follows the line's timing;
+    // a third beyond the range only loses.
+    // (p0 lies within half a cycle of 0, so those are whole comparisons.)
+    int m_lo = p0 < FIRST_CREST_LO ? 1 : 0;
+    int m_hi = FIRST_CREST_HI - p0 >= 2 * BIT ? 2 : 1;
     int ncand = m_hi - m_lo + 1;
-    if (ncand < 1 || ncand > MAX_CANDIDATES) {
+    if (ncand < 2 || ncand > CANDIDATES) {
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
     }
-    Cycle cyc[MAX_CYCLES];
-    double norm = 1 / std::sqrt(ci * ci + si * si);
-    double cos0 = ci * norm, sin0 = si * norm;  // of the clock's phase at p0
-    double inphase[MAX_CYCLES];
-    for (int j = 0; j < ncand + RUNIN_CYCLES - 1; j++) {
-        double p = p0 + (m_lo + j) * BIT;
-        int from = floor_int(p - BIT / 2 + 0.5), to = floor_int(p + BIT / 2 + 0.5);
-        Cycle &c = cyc[j];
-        c.whole = from >= 0;
-        c.from = from < 0 ? 0 : from;
-        c.to = to < 0 ? 0 : to;
-        // (Components from the sums as computed, not as stored: a store
-        // read back in parts stalls the processor.)
-        ClockSums k = clock_sums(s, c.from, c.to);
-        clock_components(k, c.from, c.to, &c.ci, &c.si);
-        c.n = k.n;
-        c.sum = k.sum;
-        inphase[j] = c.ci * cos0 + c.si * sin0;
-    }
+    // The cycles the candidates span, on the grid of p0's crests: cycle j
+    // holds samples [from[j], from[j + 1]) (the first clipped to the line).
+    // (floor(c + j BIT) is floor((floor(8 c) + 455 j) / 8), as for the
+    // bits below.)
+    int eighths0 = floor_int(8 * (p0 + m_lo * BIT - BIT / 2 + 0.5));
+    int from[CYCLES + 1];
+#pragma GCC unroll 10
+    for (int j = 0; j <= CYCLES; j++)
+        from[j] = ((eighths0 + 8 * 1024 + 455 * j) >> 3) - 1024;
 
     // The run-in is the seven cycles that swing most in the clock's phase,
     // followed after the gap by a start bit that rises above the bit
-    // before it.
+    // before it.  Candidates lie whole cycles apart, so the cycles from
+    // the last one's first to the first one's last belong to all of them
+    // and cancel when they are compared: candidate k scores against
+    // candidate 0 only the k cycles it adds at the end less the k it
+    // leaves at the start.  Only those cycles are measured one by one.
+    double norm = 1 / std::sqrt(ci * ci + si * si);
+    double cos0 = ci * norm, sin0 = si * norm;  // of the clock's phase at p0
+    static const int OWN[4] = {0, 1, RUNIN_CYCLES, RUNIN_CYCLES + 1};
+    ClockSums own[4];
+    double inphase[4];
+    int own_from[4], own_to[4];
+    for (int o = 0; o < 4; o++) {
+        int j = OWN[o];
+        own_from[o] = from[j] < 0 ? 0 : from[j];
+        own_to[o] = from[j + 1] < 0 ? 0 : from[j + 1];
+    }
+#if defined(__SSE2__)
+    {
+        // The four cycles side by side: their sums reduced by one
+        // transposition each, their components two at a time.
+        ClockLanes k[4];
+        for (int o = 0; o < 4; o++)
+            k[o] = cycle_lanes(s, own_from[o], own_to[o]);
+        __m128i sum = lanes_sums4(k[0].sum, k[1].sum, k[2].sum, k[3].sum);
+        __m128i sc = lanes_sums4(k[0].c, k[1].c, k[2].c, k[3].c);
+        __m128i ss = lanes_sums4(k[0].s, k[1].s, k[2].s, k[3].s);
+        alignas(16) int32_t v_sum[4], v_sc[4], v_ss[4];
+        _mm_store_si128(reinterpret_cast<__m128i *>(v_sum), sum);
+        _mm_store_si128(reinterpret_cast<__m128i *>(v_sc), sc);
+        _mm_store_si128(reinterpret_cast<__m128i *>(v_ss), ss);
+        const __m128d scale = _mm_set1_pd(1.0 / CLOCK_SCALE), vcos = _mm_set1_pd(cos0), vsin = _mm_set1_pd(sin0);
+        for (int h = 0; h < 2; h++) {
+            int o = 2 * h, a0 = own_from[o], b0 = own_to[o], a1 = own_from[o + 1], b1 = own_to[o + 1];
+            auto pair = [&](__m128i v) { return _mm_cvtepi32_pd(h ? _mm_unpackhi_epi64(v, v) : v); };
+            __m128d mean = _mm_mul_pd(pair(sum), _mm_setr_pd(clock.inverse[b0 - a0], clock.inverse[b1 - a1]));
+            __m128d dc = _mm_cvtepi32_pd(_mm_setr_epi32(clock.csum[b0] - clock.csum[a0], clock.csum[b1] - clock.csum[a1], 0, 0));
+            __m128d ds = _mm_cvtepi32_pd(_mm_setr_epi32(clock.ssum[b0] - clock.ssum[a0], clock.ssum[b1] - clock.ssum[a1], 0, 0));
+            __m128d c = _mm_mul_pd(_mm_sub_pd(pair(sc), _mm_mul_pd(mean, dc)), scale);
+            __m128d q = _mm_mul_pd(_mm_sub_pd(pair(ss), _mm_mul_pd(mean, ds)), scale);
+            _mm_storeu_pd(inphase + o, _mm_add_pd(_mm_mul_pd(c, vcos), _mm_mul_pd(q, vsin)));
+        }
+        for (int o = 0; o < 4; o++)
+            own[o] = {own_to[o] - own_from[o], v_sum[o], v_sc[o], v_ss[o]};
+    }
+#else
+    for (int o = 0; o < 4; o++) {
+        own[o] = clock_sums(s, own_from[o], own_to[o]);
+        double c, q;
+        clock_components(own[o], own_from[o], own_to[o], &c, &q);
+        inphase[o] = c * cos0 + q * sin0;
+    }
+#endif
     // Candidates lie a bit apart, so each one's start bit is the bit
     // before the next one's.
-    int best = -1;
-    double best_score = 0;
-    int before = window_sum(s, p0 + (m_lo - 1) * BIT + CREST_TO_START);
-    for (int k = 0; k < ncand; k++) {
-        double score = 0;
-        for (int j = 0; j < RUNIN_CYCLES; j++)
-            score += inphase[k + j];
-        int start = window_sum(s, p0 + (m_lo + k) * BIT + CREST_TO_START);
-        score += start - before;
-        before = start;
-        if (best < 0 || score > best_score) {
-            best = k;
-            best_score = score;
-        }
-    }
+    int start[CANDIDATES + 1];
+    int start_eighths = floor_int(8 * (p0 + (m_lo - 1) * BIT + CREST_TO_START - BIT_WINDOW / 2.0 + 0.5));
+    for (int k = 0; k <= CANDIDATES; k++)
+        start[k] = window_sum(s + ((start_eighths + 455 * k) >> 3));
+    double score1 = inphase[2] - inphase[0] + (start[2] - start[1]);
+    double score2 = inphase[2] + inphase[3] - inphase[0] - inphase[1] + (start[3] - start[2]);
+    double score0 = start[1] - start[0];
+    int best = score1 > score0 ? 1 : 0;
+    double best_score = score1 > score0 ? score1 : score0;
+    best = ncand == 3 && score2 > best_score ? 2 : best;
 
     // The run-in's own phase, swing and mean level, fitted over its cycles
-    // that lie whole inside the line.
-    double fi = 0, fq = 0;
-    int64_t n = 0, sum = 0;
-    int cycles = 0;
-    for (int j = best; j < best + RUNIN_CYCLES; j++) {
-        if (!cyc[j].whole)
-            continue;
-        fi += cyc[j].ci;
-        fq += cyc[j].si;
-        n += cyc[j].n;
-        sum += cyc[j].sum;
-        cycles++;
+    // that lie whole inside the line (only the earliest candidate's first
+    // cycle may not).  The shared cycles' sums come from the coarse
+    // stretch, which they nearly fill: it is corrected by the samples
+    // between their ends and its ends, on whichever side those lie.
+    ClockSums fit = coarse;
+    add_between(&fit, s, from[2], COARSE_FROM, COARSE_TO, from[RUNIN_CYCLES]);
+    // The candidate's own cycles: 0 and 1 for the first, 1 and 7 for the
+    // second, 7 and 8 for the third.
+    bool use[4] = {best == 0 && from[0] >= 0, best <= 1, best >= 1, best == 2};
+    for (int o = 0; o < 4; o++) {
+        int w = use[o];
+        fit.n += w * own[o].n;
+        fit.sum += w * own[o].sum;
+        fit.sc += w * own[o].sc;
+        fit.ss += w * own[o].ss;
     }
+    int fit_from = use[0] ? from[0] : use[1] ? from[1] : from[2];
+    int fit_to = use[3] ? from[RUNIN_CYCLES + 2] : use[2] ? from[RUNIN_CYCLES + 1] : from[RUNIN_CYCLES];
+    int cycles = RUNIN_CYCLES - (best == 0 && from[0] < 0);
+    double fi, fq;
+    clock_components(fit, fit_from, fit_to, &fi, &fq);
+    int64_t n = fit.n, sum = fit.sum;
     if (cycles < 4 || (fi == 0 && fq == 0)) {
         refuse(r, INTEGRATING_NO_RUNIN);
         return 0;
     }
-    double first = crest_near(fi, fq, p0 + (m_lo + best) * BIT);
+    double first = crest_near(fi, fq, p0, m_lo + best);
     double half = 2 * std::sqrt(fi * fi + fq * fq) * clock.inverse[n];
     double mid = (double)sum * clock.inverse[n];
     if (r) {
@@ -430,16 +629,17 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // The start bit, then the 16 data bits, each integrated around its
     // centre; before the start bit the line rests at blanking.
     // The windows start at floor(base + k BIT) for the gap (k = 0), the
-    // start bit (1) and the data bits (2 to 17); with BIT = 56 + 7/8 that
-    // is worked out in whole numbers from base's eighths.
+    // start bit (1) and the data bits (2 to 17); with BIT = 455/8 that is
+    // floor((floor(8 base) + 455 k) / 8), in whole numbers.
     static_assert(BIT == 56 + 7 / 8.0, "a bit is 455/8 samples");
     double base = first + CREST_TO_START - BIT - BIT_WINDOW / 2.0 + 0.5;
-    int f = floor_int(base), eighths = (int)((base - f) * 8);
+    int eighths = floor_int(8 * base);  // base lies well inside the line
     int sums[17];  // of the start bit's and the data bits' windows
-    BitRead gap = read_bit(s + f);
+    BitRead gap = read_bit(s + (eighths >> 3));
     int64_t spread = gap.spread;
+#pragma GCC unroll 17
     for (int b = 0; b < 17; b++) {
-        int at = f + 56 * (b + 1) + ((eighths + 7 * (b + 1)) >> 3);
+        int at = (eighths + 455 * (b + 1)) >> 3;
         BitRead k = read_bit(s + at);
         sums[b] = k.sum;
         spread += k.spread;
@@ -458,26 +658,19 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // them) and of the zeros: how near the threshold the weakest bit lies,
     // and how far any bit strays from its level, follow from those.  No
     // branches: data bits are as random as the text.
-    unsigned bits = 0;
-    int min_one = sums[0], max_one = sums[0], min_zero = INT32_MAX, max_zero = INT32_MIN;
-    for (int b = 1; b < 17; b++) {
-        int v = sums[b];
-        bool one = v > above;
-        bits |= (unsigned)one << (b - 1);
-        min_one = one && v < min_one ? v : min_one;
-        max_one = one && v > max_one ? v : max_one;
-        min_zero = !one && v < min_zero ? v : min_zero;
-        max_zero = !one && v > max_zero ? v : max_zero;
-    }
+    BitLevels lv = classify_bits(sums, above);
+    unsigned bits = lv.bits;
+    int min_one = lv.min_one, max_one = lv.max_one, min_zero = lv.min_zero, max_zero = lv.max_zero;
     double margin_w = lesser(min_one - mid_w, mid_w - max_zero);
     // Each window's thirds give two degrees of freedom of the noise on a
     // third's sum (18 windows: 36); a window's sum carries that noise three
     // times over (and spread holds three times the squared deviations).
-    double noise = std::sqrt((double)spread / (2 * 18)) / BIT_WINDOW;
+    // (Kept squared: the decisions below need no root or division.)
+    double noise2 = (double)spread / (2 * 18) / (BIT_WINDOW * BIT_WINDOW);
     if (r) {
         r->raw = (uint16_t)bits;
         r->margin = margin_w / BIT_WINDOW;
-        r->noise = noise;
+        r->noise = std::sqrt(noise2);
     }
     if (!odd_parity(bits) || !odd_parity(bits >> 8)) {
         refuse(r, INTEGRATING_PARITY);
@@ -492,24 +685,26 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     // distance from the threshold).  Summed over all pairs of both bytes,
     // that is the chance that the pair is wrong; above the limit the line
     // is refused.
-    double sigma = noise < 0.5 ? 0.5 : noise;
-    double gain_w = 2 * half / (sigma * sigma) / BIT_WINDOW;  // per unit of window sum
+    double sigma2 = noise2 < 0.25 ? 0.25 : noise2;  // sigma at least half a level
     // Every term is at most exp(-gain * least), the weakest bit's: when
     // that leaves the sum below the limit (2 FRAMING e^-6 + 56 e^-12 is
-    // 0.00084), as on nearly every line, the sum need not be formed.
+    // 0.00084), as on nearly every line, the sum need not be formed.  (The
+    // gain, per unit of window sum, is 2 half / sigma^2 / BIT_WINDOW.)
     double least_w = lesser(mid_w - gap.sum, margin_w);
     double doubt = 0;
-    if (gain_w * least_w < SURE)
-        doubt = weak_doubt(sums, gap.sum, mid_w, gain_w);
+    if (2 * half * least_w < SURE * sigma2 * BIT_WINDOW)
+        doubt = weak_doubt(sums, gap.sum, mid_w, 2 * half / sigma2 / BIT_WINDOW);
     // A bit far from both levels on an otherwise quiet line is no noise but
     // something else on the line (a misplaced edge, interference): it is
     // not trusted either way.  (Sums beyond the extremes of their kind lie
     // nearer their level than the extremes do.)
     double high_w = mid_w + half_w, low_w = mid_w - half_w;
     double stray_w = greater(greater(max_one - high_w, high_w - min_one), 0.0);
-    if (max_zero != INT32_MIN)
+    if (bits != 0xFFFF)
         stray_w = greater(stray_w, greater(max_zero - low_w, low_w - min_zero));
-    if (doubt > WEAK_LIMIT || stray_w > STRAY_LIMIT * sigma * BIT_WINDOW) {
+    // (stray_w is not negative, so squares compare as the distances do.)
+    double stray_limit_w2 = STRAY_LIMIT * STRAY_LIMIT * sigma2 * BIT_WINDOW * BIT_WINDOW;
+    if (doubt > WEAK_LIMIT || stray_w * stray_w > stray_limit_w2) {
         refuse(r, INTEGRATING_WEAK);
         return 0;
     }
