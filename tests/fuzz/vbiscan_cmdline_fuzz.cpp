@@ -15,9 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!e1.empty())
         return 0;
     if (s1.line != s2.line || s1.json != s2.json || s1.png_dir != s2.png_dir || s1.max_blocks != s2.max_blocks ||
-        s1.capture != s2.capture || s1.help != s2.help || s1.version != s2.version)
+        s1.captures != s2.captures || s1.all != s2.all || s1.help != s2.help || s1.version != s2.version)
         __builtin_trap();
-    if (s1.line < 0 || s1.line >= VBI_LINES || s1.max_blocks < 0 || capture_name(s1).empty())
+    if (s1.line < 0 || s1.line >= VBI_LINES || s1.max_blocks < 0)
         __builtin_trap();
+    for (const std::string &c : s1.captures)
+        if (capture_name(c).empty())
+            __builtin_trap();
     return 0;
 }
