@@ -37,7 +37,9 @@ inline int line_number(int index)
 constexpr double CAPTION_BIT = 56.875;
 constexpr double CAPTION_RUNIN_START = 44.5;
 constexpr double CAPTION_START_BIT = 538.5;
-constexpr double CREST_TO_START_BIT = CAPTION_START_BIT - (CAPTION_RUNIN_START + CAPTION_BIT / 2);
+constexpr double CAPTION_FIRST_CREST = CAPTION_RUNIN_START + CAPTION_BIT / 2;
+constexpr double CREST_TO_START_BIT = CAPTION_START_BIT - CAPTION_FIRST_CREST;
+enum { CAPTION_RUNIN_CYCLES = 7 };
 
 // The same timing as the level and averaging slicers take it, in whole
 // samples counted from the first run-in crest they find among the first

@@ -1,4 +1,5 @@
 #include "integrating_slicer.h"
+#include "vbi.h"
 
 #include <cmath>
 #include <cstdint>
@@ -12,24 +13,23 @@ namespace {
 // one run-in cycle, is 56.875 = 455 / 8 samples, so the clock's phase at
 // sample i is 2 pi (8 i mod 455) / 455 and repeats exactly every 455
 // samples.
-constexpr double BIT = 56.875;
+constexpr double BIT = CAPTION_BIT;
 constexpr double PI = 3.14159265358979323846;
 constexpr double OMEGA = 2 * PI / BIT;
 // Division by the clock's angular step, as a multiplication.
 constexpr double PER_OMEGA = 1 / OMEGA;
 
 // Where the first run-in crest lies on a line with no timing offset, and
-// how far the centre of the start bit lies after it (the start bit begins
-// 465.5625 samples after the crest and lasts one bit).
-constexpr double NOMINAL_CREST = 72.9375;
-constexpr double CREST_TO_START = 494.0;
+// how far the centre of the start bit lies after it.
+constexpr double NOMINAL_CREST = CAPTION_FIRST_CREST;
+constexpr double CREST_TO_START = CREST_TO_START_BIT + CAPTION_BIT / 2;
 
 // The timing offsets searched, in samples against the nominal crest.
 constexpr double EARLIEST = -72;
 constexpr double LATEST = 68;
 
 enum {
-    RUNIN_CYCLES = 7,
+    RUNIN_CYCLES = CAPTION_RUNIN_CYCLES,
     // Every run-in in the searched range covers these samples, so the
     // clock's phase is first measured there.
     COARSE_FROM = 113,

@@ -15,7 +15,7 @@
 #include "vbi.h"
 
 enum {
-    RUNIN_CYCLES = 7,
+    RUNIN_CYCLES = CAPTION_RUNIN_CYCLES,
     DATA_BITS = 16,
     WATERFALL_SAMPLES = SCOPE_SHOWN_SAMPLES,
     WATERFALL_MAX_ROWS = 2000,
@@ -37,7 +37,7 @@ inline double block_time(uint64_t b)
 
 // The nominal first crest of the run-in, as the generator and the device's
 // timing put it.
-constexpr double NOMINAL_FIRST_CREST = CAPTION_RUNIN_START + CAPTION_BIT / 2;
+constexpr double NOMINAL_FIRST_CREST = CAPTION_FIRST_CREST;
 
 // --- frame counter -------------------------------------------------------
 
