@@ -13,8 +13,11 @@ all=0
 [ ${#presets[@]} -eq 0 ] && all=1 && presets=(default i386 sanitize)
 
 status=0
+# Each stage's heading says when it starts, so that the run's cost can be
+# read stage by stage from its output.
+stage() { echo "=== $1 (at $((SECONDS / 60))m$((SECONDS % 60))s)"; }
 build() {
-  echo "=== $1: configure and build"
+  stage "$1: configure and build"
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2
 }
 for p in "${presets[@]}"; do
@@ -22,13 +25,13 @@ for p in "${presets[@]}"; do
   # The stages that need no build of their own run before the last
   # variant, so that CTest's summary closes the output.
   if [ $all -eq 1 ] && [ "$p" = sanitize ]; then
-    echo "=== fuzz"
+    stage fuzz
     bash tests/fuzz/run.sh || status=1
-    echo "=== packages"
+    stage packages
     { bash tools/package.sh build/packages &&
       bash tests/ship/check-packages.sh build/packages; } || status=1
   fi
-  echo "=== $p: tests"
+  stage "$p: tests"
   ctest --preset "$p" || status=1
 done
 exit $status
