@@ -198,9 +198,11 @@ TEST(VbiccDecoder, MidRowCodesStyleWhatFollowsAndTakeAColumn)
     Decoded d({f});
     ASSERT_EQ(d.captions.size(), 1u);
     const CcCaptionRow &r = d.captions[0].rows[0];
-    EXPECT_EQ(styled_text(r, false), "A<i> IT</i><u> U</u>");
+    // The column before IT stays outside the italics; an underline shows
+    // on a space, so the column before U is underlined.
+    EXPECT_EQ(styled_text(r, false), "A <i>IT</i><u> U</u>");
     // 0x29: red, underlined.
-    EXPECT_EQ(styled_text(r, true), "A<i> IT</i><c.red><u> U</u></c>");
+    EXPECT_EQ(styled_text(r, true), "A <i>IT</i><c.red><u> U</u></c>");
 }
 
 TEST(VbiccDecoder, ServicesStayApart)

@@ -124,6 +124,16 @@ std::string styled_text(const CcCaptionRow &r, bool vtt)
     for (size_t k = a; k < b; k++) {
         const CcCell &c = r.cells[k];
         int attr = c.attr & (CC_ATTR_ITALIC | CC_ATTR_UNDERLINE | (vtt ? CC_ATTR_COLOUR : 0));
+        // A space shows no italics and no colour, only an underline: one
+        // that starts a style (the column a mid-row code takes) stays
+        // outside the tag, so that a tag opens and closes at the word.
+        bool blank = c.len == 0 || (c.len == 1 && c.glyph[0] == ' ');
+        if (blank && open >= 0 && !(attr & CC_ATTR_UNDERLINE) && !(open & CC_ATTR_UNDERLINE)) {
+            int shown = attr & open & CC_ATTR_ITALIC;
+            if ((attr & CC_ATTR_COLOUR) == (open & CC_ATTR_COLOUR))
+                shown |= attr & CC_ATTR_COLOUR;
+            attr = shown;
+        }
         if (attr != open) {
             close();
             if (vtt && (attr & CC_ATTR_COLOUR))
