@@ -31,10 +31,11 @@ constexpr double LATEST = 68;
 enum {
     RUNIN_CYCLES = CAPTION_RUNIN_CYCLES,
     // Every run-in in the searched range covers samples 113 to 370; the
-    // clock's phase is first measured on the two cycles in their middle
-    // (seven groups of 16 samples), which is enough to place the grid of
-    // cycles on which the candidates are then weighed, and short enough
-    // that the rest of the line's chain of steps waits little on it.
+    // clock's phase is first measured on the two and a half cycles in
+    // their middle (nine groups of 16 samples), which is enough to place
+    // the grid of cycles on which the candidates are then weighed, and
+    // short enough that the rest of the line's chain of steps waits little
+    // on it.  (Two cycles let heavy noise misplace the grid now and then.)
     COARSE_FROM = 169,
     COARSE_TO = 313,
     // The clock tables reach past the last sample of a third candidate
