@@ -30,10 +30,14 @@ constexpr double LATEST = 68;
 
 enum {
     RUNIN_CYCLES = CAPTION_RUNIN_CYCLES,
-    // Every run-in in the searched range covers these samples, so the
-    // clock's phase is first measured there.
-    COARSE_FROM = 113,
-    COARSE_TO = 370,
+    // Every run-in in the searched range covers samples 113 to 370; the
+    // clock's phase is first measured on the two and a half cycles in
+    // their middle (nine groups of 16 samples), which is enough to place
+    // the grid of cycles on which the candidates are then weighed, and
+    // short enough that the rest of the line's chain of steps waits little
+    // on it.  (Two cycles let heavy noise misplace the grid now and then.)
+    COARSE_FROM = 169,
+    COARSE_TO = 313,
     // The clock tables reach past the last sample of a third candidate
     // beyond the range (at most 141 + 7.5 cycles), and the samples beyond
     // that which the sums of a cycle read (and mask out): 64 in all.
@@ -43,6 +47,8 @@ enum {
     // a few samples of timing error stay outside.
     BIT_WINDOW = 54,
     CANDIDATES = 3,
+    // Groups of 16 that cover the shared cycles (at most 285 samples).
+    SHARED_GROUPS = 18,
     CYCLES = CANDIDATES + RUNIN_CYCLES - 1,  // spanned by the candidates together
 };
 
@@ -154,21 +160,13 @@ inline __attribute__((always_inline)) ClockSums clock_sums(const uint8_t *s, int
 {
     int i = from;
 #if defined(__SSE2__)
-    // Sixteen samples at a time.
+    // Sixteen samples at a time: the stretches summed here (the coarse
+    // one) are whole groups.
     const __m128i zero = _mm_setzero_si128();
     ClockLanes lanes = {zero, zero, zero};
     for (; i + 16 <= to; i += 16)
         add_group(&lanes, _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)), i);
-    // The last 0 to 15 samples one by one (the coarse stretch, the one
-    // caller, leaves one).
-    ClockSums k = lanes_sums(to - from, lanes.sum, lanes.c, lanes.s);
-    for (; i < to; i++) {
-        int v = s[i];
-        k.sum += v;
-        k.sc += v * clock.c[i];
-        k.ss += v * clock.s[i];
-    }
-    return k;
+    return lanes_sums(to - from, lanes.sum, lanes.c, lanes.s);
 #else
     int32_t sum = 0, sc = 0, ss = 0;
     for (; i < to; i++) {
@@ -218,38 +216,22 @@ inline __m128i lanes_sums4(__m128i a, __m128i b, __m128i c, __m128i d)
     __m128i cd = _mm_add_epi32(_mm_unpacklo_epi32(c, d), _mm_unpackhi_epi32(c, d));
     return _mm_add_epi32(_mm_unpacklo_epi64(ab, cd), _mm_unpackhi_epi64(ab, cd));
 }
-#endif
 
-// Adds to k the sums over samples [a, b) when a < b, or takes away those
-// over [b, a) when b < a, and the same for [c, d): without a branch on
-// which, since that follows the clock's random phase on the line.
-inline __attribute__((always_inline)) void add_between(ClockSums *k, const uint8_t *s, int a, int b, int c, int d)
+// The lanes of clock_sums of the five cycles all run-in candidates share
+// (284 or 285 samples): seventeen whole groups and a masked eighteenth.
+inline __attribute__((always_inline)) ClockLanes shared_lanes(const uint8_t *s, int from, int to)
 {
-#if defined(__SSE2__)
-    // Their lanes, each negated where it is taken away, are added before
-    // the one reduction.
-    int lo1 = a < b ? a : b, hi1 = a < b ? b : a, lo2 = c < d ? c : d, hi2 = c < d ? d : c;
-    __m128i m1 = _mm_set1_epi32(a < b ? 0 : -1), m2 = _mm_set1_epi32(c < d ? 0 : -1);
-    ClockLanes x = cycle_lanes(s, lo1, hi1), y = cycle_lanes(s, lo2, hi2);
-    auto sign = [](__m128i v, __m128i m) { return _mm_sub_epi32(_mm_xor_si128(v, m), m); };
-    auto both = [&](__m128i u, __m128i v) { return _mm_add_epi32(sign(u, m1), sign(v, m2)); };
-    ClockSums e = lanes_sums((b - a) + (d - c), both(x.sum, y.sum), both(x.c, y.c), both(x.s, y.s));
-    k->n += e.n;
-    k->sum += e.sum;
-    k->sc += e.sc;
-    k->ss += e.ss;
-#else
-    for (int e = 0; e < 2; e++) {
-        int from = e ? c : a, to = e ? d : b;
-        int lo = from < to ? from : to, hi = from < to ? to : from, sign = from < to ? 1 : -1;
-        ClockSums x = clock_sums(s, lo, hi);
-        k->n += sign * x.n;
-        k->sum += sign * x.sum;
-        k->sc += sign * x.sc;
-        k->ss += sign * x.ss;
-    }
-#endif
+    const __m128i zero = _mm_setzero_si128();
+    ClockLanes k = {zero, zero, zero};
+    for (int g = 0; g < SHARED_GROUPS - 1; g++)
+        add_group(&k, _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + from + 16 * g)), from + 16 * g);
+    int i = from + 16 * (SHARED_GROUPS - 1);
+    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i mask = _mm_cmpgt_epi8(_mm_set1_epi8((char)(to - i)), index);
+    add_group(&k, _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)), mask), i);
+    return k;
 }
+#endif
 
 // floor(x) as a whole number, for the positions on a line (|x| below
 // 2^20), without the library call that targets before SSE4.1 make of it:
@@ -486,6 +468,7 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
 
     // The clock's phase where every run-in of the searched range lies: its
     // crests lie at p0 + m cycles for some whole m.
+    static_assert((COARSE_TO - COARSE_FROM) % 16 == 0, "the coarse stretch is whole groups of 16");
     ClockSums coarse = clock_sums(s, COARSE_FROM, COARSE_TO);
     double ci, si;
     clock_components(coarse, COARSE_FROM, COARSE_TO, &ci, &si);
@@ -527,6 +510,14 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     double norm = 1 / std::sqrt(ci * ci + si * si);
     double cos0 = ci * norm, sin0 = si * norm;  // of the clock's phase at p0
     static const int OWN[4] = {0, 1, RUNIN_CYCLES, RUNIN_CYCLES + 1};
+    // The shared cycles are measured alongside: they wait on nothing but
+    // the grid, as the candidates' own cycles do.
+#if defined(__SSE2__)
+    ClockLanes shared_k = shared_lanes(s, from[2], from[RUNIN_CYCLES]);
+    ClockSums shared = lanes_sums(from[RUNIN_CYCLES] - from[2], shared_k.sum, shared_k.c, shared_k.s);
+#else
+    ClockSums shared = clock_sums(s, from[2], from[RUNIN_CYCLES]);
+#endif
     ClockSums own[4];
     double inphase[4];
     int own_from[4], own_to[4];
@@ -586,11 +577,8 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
 
     // The run-in's own phase, swing and mean level, fitted over its cycles
     // that lie whole inside the line (only the earliest candidate's first
-    // cycle may not).  The shared cycles' sums come from the coarse
-    // stretch, which they nearly fill: it is corrected by the samples
-    // between their ends and its ends, on whichever side those lie.
-    ClockSums fit = coarse;
-    add_between(&fit, s, from[2], COARSE_FROM, COARSE_TO, from[RUNIN_CYCLES]);
+    // cycle may not): the shared cycles and the candidate's own.
+    ClockSums fit = shared;
     // The candidate's own cycles: 0 and 1 for the first, 1 and 7 for the
     // second, 7 and 8 for the third.
     bool use[4] = {best == 0 && from[0] >= 0, best <= 1, best >= 1, best == 2};
