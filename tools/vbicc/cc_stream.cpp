@@ -105,7 +105,7 @@ void stream_block(CcStream *s, const uint8_t *block)
     }
     s->counter = counter;
     s->frames++;
-    static const int lines[2] = {VBI_CAPTION_LINE, VBI_CAPTION_LINE + 16};
+    static const int lines[2] = {VBI_CAPTION_LINE, VBI_CAPTION_LINE_F2};
     for (int f = 0; f < 2; f++) {
         SlicedPair p = slice_caption_line(s->slicer, block + lines[f] * VBI_LINE_SIZE);
         if (p.found)
