@@ -280,14 +280,20 @@ int main(int argc, char **argv)
 
     GenOptions defaults;
     gen_default_options(&defaults);
+    // The signal of grid point (v, n).  The same noise sequence at every
+    // setting, only scaled: the settings differ by the signal alone.
+    auto signal_at = [&](int v, int n) {
+        GenSignal signal = defaults.signal;
+        signal.data = variants[v].data;
+        signal.offset = variants[v].offset;
+        signal.noise = noise_steps[n];
+        return signal;
+    };
     if (ideal >= 0) {
         printf("| data | offset | noise | ideal ok | refused | wrong |\n|---:|---:|---:|---:|---:|---:|\n");
         for (int v = 0; v < SWEEP_VARIANTS; v++)
             for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
-                GenSignal signal = defaults.signal;
-                signal.data = variants[v].data;
-                signal.offset = variants[v].offset;
-                signal.noise = noise_steps[n];
+                GenSignal signal = signal_at(v, n);
                 Tally t = ideal_setting(&signal, (size_t)npairs, (uint32_t)seed, ideal);
                 printf("| %.0f | %+.0f | %d | %.1f | %.1f | %.1f |\n", variants[v].data, variants[v].offset,
                        noise_steps[n], share(t.correct, (size_t)npairs), share(t.refused, (size_t)npairs),
@@ -297,12 +303,7 @@ int main(int argc, char **argv)
     }
     for (int v = 0; v < SWEEP_VARIANTS; v++)
         for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
-            GenSignal signal = defaults.signal;
-            signal.data = variants[v].data;
-            signal.offset = variants[v].offset;
-            signal.noise = noise_steps[n];
-            // The same noise sequence at every setting, only scaled: the
-            // settings differ by the signal alone.
+            GenSignal signal = signal_at(v, n);
             sweep_setting(tallies[v][n], &signal, (size_t)npairs, (uint32_t)seed);
         }
 
