@@ -14,7 +14,16 @@
 // writes them as plain columns for plotting.  Pairs and noise come from
 // fixed seeds, so two runs print the same table.
 //
-// Usage: slicer-sweep [--pairs N] [--seed S] [--data FILE]
+// With --ideal P it prints instead, for the same settings, what a slicer
+// could reach that is told what no slicer knows: each bit's true place,
+// the two levels and the noise on an integrated bit as measured over all
+// the setting's lines.  It integrates every bit over the same 54 samples,
+// puts right a byte whose parity fails by its weakest bit, and returns a
+// pair when the chance that it is wrong is P or less: how much doubt a
+// slicer must accept to return a given share.
+//
+// Usage: slicer-sweep [--pairs N] [--seed S] [--data FILE] [--ideal P]
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,6 +121,76 @@ static void sweep_setting(Tally t[SWEEP_SLICERS], const GenSignal *signal, size_
     }
 }
 
+// The mean level of the 54 samples around the centre of bit b (0 the
+// start bit, 1 to 16 the data bits) of a line with the given offset.
+static double ideal_bit(const uint8_t *l, double offset, int b)
+{
+    double centre = CAPTION_START_BIT + CAPTION_BIT / 2 + offset + b * CAPTION_BIT;
+    int from = (int)(centre - 27 + 0.5);
+    double sum = 0;
+    for (int i = 0; i < 54; i++)
+        sum += l[from + i];
+    return sum / 54;
+}
+
+static Tally ideal_setting(const GenSignal *signal, size_t npairs, uint32_t seed, double limit)
+{
+    // First the levels and the noise, over all lines.
+    GenNoise noise;
+    gen_noise_init(&noise, seed);
+    double level[2] = {0, 0}, square[2] = {0, 0};
+    long count[2] = {0, 0};
+    for (size_t p = 0; p < npairs; p++) {
+        gen_render_line(line, pairs[p], signal, &noise);
+        for (int b = 0; b < 16; b++) {
+            int one = pairs[p] >> b & 1;
+            double v = ideal_bit(line, signal->offset, b + 1);
+            level[one] += v;
+            square[one] += v * v;
+            count[one]++;
+        }
+    }
+    double var = 0;
+    for (int k = 0; k < 2; k++) {
+        level[k] /= (double)count[k];
+        var += square[k] - (double)count[k] * level[k] * level[k];
+    }
+    var /= (double)(count[0] + count[1]);
+    double mid = (level[0] + level[1]) / 2, gain = (level[1] - level[0]) / var;
+
+    Tally t = {0, 0, 0};
+    gen_noise_init(&noise, seed);
+    for (size_t p = 0; p < npairs; p++) {
+        gen_render_line(line, pairs[p], signal, &noise);
+        unsigned word = 0;
+        double doubt = 0;
+        for (int byte = 0; byte < 2; byte++) {
+            double e[8], sum = 0, pairs_e = 0;
+            int weakest = 0;
+            unsigned bits = 0;
+            for (int b = 0; b < 8; b++) {
+                double d = ideal_bit(line, signal->offset, 1 + 8 * byte + b) - mid;
+                bits |= (unsigned)(d > 0) << b;
+                e[b] = std::exp(-gain * std::fabs(d));
+                weakest = e[b] > e[weakest] ? b : weakest;
+                sum += e[b];
+            }
+            for (int i = 0; i < 8; i++)
+                for (int j = i + 1; j < 8; j++)
+                    pairs_e += e[i] * e[j];
+            if (__builtin_popcount(bits) & 1) {
+                doubt += pairs_e;
+            } else {
+                bits ^= 1u << weakest;
+                doubt += (sum - e[weakest]) / sum;
+            }
+            word |= bits << (8 * byte);
+        }
+        tally(&t, pairs[p], doubt <= limit ? (CaptionWord)word : 0);
+    }
+    return t;
+}
+
 static double share(long n, size_t total)
 {
     return 100.0 * (double)n / (double)total;
@@ -166,6 +245,7 @@ int main(int argc, char **argv)
     long npairs = 1000;
     unsigned long seed = 1;
     const char *data_path = nullptr;
+    double ideal = -1;
     for (int i = 1; i < argc; i++) {
         char *end = nullptr;
         if (strcmp(argv[i], "--pairs") == 0 && i + 1 < argc) {
@@ -182,8 +262,14 @@ int main(int argc, char **argv)
             }
         } else if (strcmp(argv[i], "--data") == 0 && i + 1 < argc) {
             data_path = argv[++i];
+        } else if (strcmp(argv[i], "--ideal") == 0 && i + 1 < argc) {
+            ideal = strtod(argv[++i], &end);
+            if (*end || !(ideal >= 0 && ideal <= 1)) {
+                fprintf(stderr, "slicer-sweep: --ideal takes a chance from 0 to 1\n");
+                return 2;
+            }
         } else {
-            fprintf(stderr, "usage: slicer-sweep [--pairs N] [--seed S] [--data FILE]\n");
+            fprintf(stderr, "usage: slicer-sweep [--pairs N] [--seed S] [--data FILE] [--ideal P]\n");
             return 2;
         }
     }
@@ -194,14 +280,30 @@ int main(int argc, char **argv)
 
     GenOptions defaults;
     gen_default_options(&defaults);
+    // The signal of grid point (v, n).  The same noise sequence at every
+    // setting, only scaled: the settings differ by the signal alone.
+    auto signal_at = [&](int v, int n) {
+        GenSignal signal = defaults.signal;
+        signal.data = variants[v].data;
+        signal.offset = variants[v].offset;
+        signal.noise = noise_steps[n];
+        return signal;
+    };
+    if (ideal >= 0) {
+        printf("| data | offset | noise | ideal ok | refused | wrong |\n|---:|---:|---:|---:|---:|---:|\n");
+        for (int v = 0; v < SWEEP_VARIANTS; v++)
+            for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
+                GenSignal signal = signal_at(v, n);
+                Tally t = ideal_setting(&signal, (size_t)npairs, (uint32_t)seed, ideal);
+                printf("| %.0f | %+.0f | %d | %.1f | %.1f | %.1f |\n", variants[v].data, variants[v].offset,
+                       noise_steps[n], share(t.correct, (size_t)npairs), share(t.refused, (size_t)npairs),
+                       share(t.wrong, (size_t)npairs));
+            }
+        return 0;
+    }
     for (int v = 0; v < SWEEP_VARIANTS; v++)
         for (int n = 0; n < SWEEP_NOISE_STEPS; n++) {
-            GenSignal signal = defaults.signal;
-            signal.data = variants[v].data;
-            signal.offset = variants[v].offset;
-            signal.noise = noise_steps[n];
-            // The same noise sequence at every setting, only scaled: the
-            // settings differ by the signal alone.
+            GenSignal signal = signal_at(v, n);
             sweep_setting(tallies[v][n], &signal, (size_t)npairs, (uint32_t)seed);
         }
 

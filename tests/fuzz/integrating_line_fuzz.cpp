@@ -2,7 +2,9 @@
 // line is held in a buffer that ends right after the furthest sample the
 // slicer may read, so AddressSanitizer stops any read beyond it.  Whatever
 // it returns must keep its promises: a pair only with both bytes of odd
-// parity and the cause ok, the raw bits only where the cause allows them.
+// parity and the cause ok, the raw bits only where the cause allows them,
+// at most one bit of each byte put right, and a pair returned only with a
+// doubt (never NaN) within the slicer's limit of one in a hundred.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (w != 0 && (!odd || r.cause != INTEGRATING_OK || r.raw != w))
         __builtin_trap();
     if (w == 0 && r.cause == INTEGRATING_OK)
+        __builtin_trap();
+    if (r.corrected < 0 || r.corrected > 2 || (w == 0 && r.corrected != 0))
+        __builtin_trap();
+    if (w != 0 && !(r.doubt >= 0 && r.doubt <= 0.01))
         __builtin_trap();
     if ((r.cause == INTEGRATING_NO_RUNIN || r.cause == INTEGRATING_START_BIT) && r.raw != 0)
         __builtin_trap();

@@ -52,14 +52,32 @@ enum {
     CYCLES = CANDIDATES + RUNIN_CYCLES - 1,  // spanned by the candidates together
 };
 
-// The chance of a wrong pair above which a line is refused, and the odds
-// (against the run-in's own evidence) that the line's framing is one bit
-// off, by which a misread start bit or gap bit counts.  Set so that no more
-// than about one line in 300 is decoded wrongly even where noise refuses
-// nearly all of them.
-constexpr double WEAK_LIMIT = 0.0015;
-constexpr double FRAMING = 0.1;
+// The chance of a wrong pair above which a line is refused.  Set so that
+// no more than one line in 200 is decoded wrongly wherever the noise
+// lies, also where it refuses most lines.
+constexpr double WEAK_LIMIT = 0.01;
+// The odds that the line's framing is one bit off, before the start bit
+// and the gap bit are weighed: at most FRAMING, falling with how clearly
+// the chosen run-in stands out from its neighbours a cycle away (its lead
+// in score against the noise on the two levels, times FRAMING_GAIN).
+constexpr double FRAMING = 1;
+constexpr double FRAMING_GAIN = 2;
 constexpr double STRAY_LIMIT = 8;  // in units of the noise on a bit
+// Neighbouring thirds of a bit window share part of the band-limited
+// noise across their boundary, so their spread reads the noise on a
+// window about 4.5 % low (in variance, 9.4 %).
+constexpr double NOISE_SPREAD = 1.094;
+// On a noisy line the levels are taken from the bits as well as from the
+// run-in; the run-in's fitted levels count as this many bits each.
+constexpr double RUNIN_LEVEL_BITS = 3;
+// The levels so found still carry noise of about a twenty-fifth of a
+// bit's (in variance), which every decision shares.
+constexpr double LEVEL_DOUBT = 1.04;
+// Degrees of freedom of the measured noise: two for each window's thirds.
+constexpr double DOF = 36;
+// A level's own spread rests on the few windows of its kind; it is drawn
+// toward the line's whole measure as if that were this many windows more.
+constexpr double POOL = 10;
 // Bits this many units of log-likelihood from the threshold cannot make a
 // line weak however many there are.
 constexpr double SURE = 6;
@@ -432,23 +450,39 @@ constexpr double FIRST_CREST_LO = NOMINAL_CREST + EARLIEST;
 constexpr double FIRST_CREST_HI = NOMINAL_CREST + LATEST;
 
 
-// The chance that a line whose bytes pass the parity check is wrong
-// anyway (see where it is called), from the window sums of the start bit,
-// the data bits and the gap, the threshold as a window sum and the bits'
-// log-likelihood gain per unit of window sum.
-double weak_doubt(const int sums[17], int gap, double mid, double gain)
+// The chance that the pair decided is wrong, from the log-likelihood
+// ratios (one against zero) of the start bit, the 16 data bits and the
+// gap; the bits as read come in, the pair decided goes out.
+//
+// e = exp(-|L|) are the odds that a bit was read wrongly.  A byte that
+// passes the parity check yet is wrong has an even number of bits read
+// wrongly, most likely two: the sum of e_j e_k over its pairs of bits.  A
+// byte that fails it has an odd number, most likely one, and most likely
+// the one nearest the threshold: that bit is turned over, and the byte is
+// wrong when another bit was the wrong one, with chance
+// (sum of e - e_weakest) / sum of e.  A line's framing one bit off shows
+// as a weak start bit or gap bit.
+double pair_doubt(const double llr[17], double gap, double framing, unsigned *bits)
 {
-    double doubt = FRAMING * (std::exp(-gain * (sums[0] - mid)) + std::exp(-gain * (mid - gap)));
+    double doubt = framing * (std::exp(lesser(-llr[0], 40)) + std::exp(lesser(gap, 40)));
     for (int byte = 0; byte < 2; byte++) {
-        double e1 = 0, e2 = 0;
+        double e1 = 0, e2 = 0, weakest = 0;
+        int at = 0;
         for (int b = 0; b < 8; b++) {
             // Beyond 40 the bit's share is nothing against the limit.
-            double l = gain * std::fabs(sums[1 + byte * 8 + b] - mid);
+            double l = std::fabs(llr[1 + byte * 8 + b]);
             double e = l > 40 ? 0 : std::exp(-l);
             e1 += e;
             e2 += e * e;
+            at = e > weakest ? b : at;
+            weakest = e > weakest ? e : weakest;
         }
-        doubt += (e1 * e1 - e2) / 2;
+        if (odd_parity(*bits >> (8 * byte))) {
+            doubt += (e1 * e1 - e2) / 2;
+        } else {
+            *bits ^= 1u << (8 * byte + at);
+            doubt += e1 > 0 ? (e1 - weakest) / e1 : 1;
+        }
     }
     return doubt;
 }
@@ -622,7 +656,8 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
     static_assert(BIT == 56 + 7 / 8.0, "a bit is 455/8 samples");
     double base = first + CREST_TO_START - BIT - BIT_WINDOW / 2.0 + 0.5;
     int eighths = floor_int(8 * base);  // base lies well inside the line
-    int sums[17];  // of the start bit's and the data bits' windows
+    int sums[17];     // of the start bit's and the data bits' windows
+    int spreads[17];  // and their thirds' spreads
     BitRead gap = read_bit(s + (eighths >> 3));
     int64_t spread = gap.spread;
 #pragma GCC unroll 17
@@ -630,6 +665,7 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         int at = (eighths + 455 * (b + 1)) >> 3;
         BitRead k = read_bit(s + at);
         sums[b] = k.sum;
+        spreads[b] = k.spread;
         spread += k.spread;
     }
 
@@ -660,28 +696,95 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         r->margin = margin_w / BIT_WINDOW;
         r->noise = std::sqrt(noise2);
     }
-    if (!odd_parity(bits) || !odd_parity(bits >> 8)) {
-        refuse(r, INTEGRATING_PARITY);
-        return 0;
-    }
-
-    // A byte that passes the parity check yet is wrong has an even number
-    // of bits read wrongly, most likely two.  With the bits' levels spread
-    // by Gaussian noise around the two levels, the odds that bits j and k
-    // were both read wrongly are exp(-(L_j + L_k)), L being each bit's
-    // log-likelihood ratio 2 h d / sigma^2 (h half the swing, d the bit's
-    // distance from the threshold).  Summed over all pairs of both bytes,
-    // that is the chance that the pair is wrong; above the limit the line
-    // is refused.
-    double sigma2 = noise2 < 0.25 ? 0.25 : noise2;  // sigma at least half a level
+    // A byte that fails the parity check is put right when one of its
+    // bits lies so much nearer the threshold than the others that it is
+    // surely the one misread; otherwise the line is refused for parity.
+    // A line that passes is refused as weak when the chance that two bits
+    // of a byte were misread is above the limit.
+    double sigma2 = noise2 * NOISE_SPREAD < 0.25 ? 0.25 : noise2 * NOISE_SPREAD;  // sigma at least half a level
+    double gain = 2 * half / sigma2 / BIT_WINDOW;   // per unit of window sum
+    bool parity_ok = odd_parity(bits) && odd_parity(bits >> 8);
     // Every term is at most exp(-gain * least), the weakest bit's: when
     // that leaves the sum below the limit (2 FRAMING e^-6 + 56 e^-12 is
-    // 0.00084), as on nearly every line, the sum need not be formed.  (The
-    // gain, per unit of window sum, is 2 half / sigma^2 / BIT_WINDOW.)
+    // 0.0053), as on nearly every line, the sum need not be formed.
     double least_w = lesser(mid_w - gap.sum, margin_w);
     double doubt = 0;
-    if (2 * half * least_w < SURE * sigma2 * BIT_WINDOW)
-        doubt = weak_doubt(sums, gap.sum, mid_w, 2 * half / sigma2 / BIT_WINDOW);
+    if (!parity_ok || gain * least_w < SURE) {
+        // On a noisy line the run-in's levels, fitted on a few hundred
+        // samples, still carry noise that moves every bit's decision the
+        // same way.  The bits themselves tell the two levels as well: the
+        // windows read as ones (the start bit among them) and as zeros
+        // (the gap among them), each level weighed with the run-in's as
+        // the samples each rests on.  The bits are read again against the
+        // threshold between them.
+        double ones_w = RUNIN_LEVEL_BITS * (mid_w + half_w) + sums[0];
+        double zeros_w = RUNIN_LEVEL_BITS * (mid_w - half_w) + gap.sum;
+        // The noise of each level apart: a signal clipped at the
+        // sampler's range, or noise that grows with the level, spreads
+        // the ones and the zeros differently.  Each kind's spread is drawn
+        // toward the line's whole measure, as it rests on fewer windows.
+        double ones_sp = spreads[0], zeros_sp = gap.spread;
+        int ones = 1 + __builtin_popcount(bits);
+        for (int b = 0; b < 16; b++) {
+            bool one = bits >> b & 1;
+            ones_w += one ? sums[1 + b] : 0;
+            zeros_w += one ? 0 : sums[1 + b];
+            ones_sp += one ? spreads[1 + b] : 0;
+            zeros_sp += one ? 0 : spreads[1 + b];
+        }
+        int zeros = 18 - ones;
+        double hi = ones_w / (RUNIN_LEVEL_BITS + ones), lo = zeros_w / (RUNIN_LEVEL_BITS + zeros);
+        if (hi - lo < 8 * BIT_WINDOW) {
+            refuse(r, INTEGRATING_WEAK);
+            return 0;
+        }
+        // Window-sum variances (a window's spread holds two degrees of
+        // freedom), widened by the doubt left in the levels.
+        double pooled = (double)spread / 18;
+        double floor_w2 = 0.25 * BIT_WINDOW * BIT_WINDOW;
+        double var1 = greater(NOISE_SPREAD * LEVEL_DOUBT * (ones_sp + POOL * pooled) / (2 * (ones + POOL)), floor_w2);
+        double var0 = greater(NOISE_SPREAD * LEVEL_DOUBT * (zeros_sp + POOL * pooled) / (2 * (zeros + POOL)), floor_w2);
+        // Neither level is taken as quieter than the line as a whole: a
+        // level near the sampler's floor is clipped, which narrows its
+        // spread but leaves a long tail toward the threshold.
+        double line_var = NOISE_SPREAD * LEVEL_DOUBT * pooled / 2;
+        var0 = greater(var0, line_var);
+        var1 = greater(var1, line_var);
+        double log_ratio = 0.5 * std::log(var1 / var0);
+        // The noise is itself measured, on 36 degrees of freedom: a line
+        // whose noise happens to read low would otherwise look surer than
+        // it is.  Student's t with those degrees of freedom instead of the
+        // normal law weighs that doubt in.
+        auto llr = [&](double v) {
+            return (DOF + 1) / 2 * (std::log1p((v - lo) * (v - lo) / (DOF * var0)) -
+                                    std::log1p((v - hi) * (v - hi) / (DOF * var1))) - log_ratio;
+        };
+        double l[17];
+        bits = 0;
+        for (int b = 0; b < 17; b++) {
+            l[b] = llr(sums[b]);
+            bits |= b > 0 ? (unsigned)(l[b] > 0) << (b - 1) : 0;
+        }
+        parity_ok = odd_parity(bits) && odd_parity(bits >> 8);
+        if (r)
+            r->raw = (uint16_t)bits;
+        // How clearly the run-in chosen stands out from its neighbours a
+        // cycle earlier or later: the odds that the line's framing is a
+        // bit off follow from it.
+        const double scores[CANDIDATES] = {score0, score1, ncand == 3 ? score2 : -1e300};
+        double runner_up = -1e300;
+        for (int k = 0; k < CANDIDATES; k++)
+            runner_up = k != best && scores[k] > runner_up ? scores[k] : runner_up;
+        double lead = scores[best] - runner_up;
+        double framing = FRAMING * std::exp(-FRAMING_GAIN * lead * (hi - lo) / (var0 + var1));
+        doubt = pair_doubt(l, llr(gap.sum), framing, &bits);
+    }
+    if (r)
+        r->doubt = doubt;
+    if (doubt > WEAK_LIMIT) {
+        refuse(r, parity_ok ? INTEGRATING_WEAK : INTEGRATING_PARITY);
+        return 0;
+    }
     // A bit far from both levels on an otherwise quiet line is no noise but
     // something else on the line (a misplaced edge, interference): it is
     // not trusted either way.  (Sums beyond the extremes of their kind lie
@@ -692,9 +795,13 @@ CaptionWord IntegratingSlicer(const uint8_t *s, IntegratingResult *r)
         stray_w = greater(stray_w, greater(max_zero - low_w, low_w - min_zero));
     // (stray_w is not negative, so squares compare as the distances do.)
     double stray_limit_w2 = STRAY_LIMIT * STRAY_LIMIT * sigma2 * BIT_WINDOW * BIT_WINDOW;
-    if (doubt > WEAK_LIMIT || stray_w * stray_w > stray_limit_w2) {
+    if (stray_w * stray_w > stray_limit_w2) {
         refuse(r, INTEGRATING_WEAK);
         return 0;
+    }
+    if (r) {
+        r->corrected = __builtin_popcount(r->raw ^ bits);
+        r->raw = (uint16_t)bits;
     }
     refuse(r, INTEGRATING_OK);
     return (CaptionWord)bits;

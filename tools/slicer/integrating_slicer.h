@@ -13,9 +13,16 @@
 //     run-in rises from the blanking level to the data level);
 //   - integrates the start bit and each data bit over the central samples
 //     of the bit;
-//   - checks the start bit and the odd parity of both bytes, and refuses a
-//     line whose bits, though they pass those checks, are too weak for the
-//     noise measured on the line itself.
+//   - on a noisy line, takes the two levels from the bits as well as from
+//     the run-in, and weighs each bit by its likelihood against the noise
+//     measured on the line itself;
+//   - checks the start bit and the odd parity of both bytes: a byte whose
+//     parity fails is put right only when one of its bits is so much
+//     nearer the threshold than the rest that it is surely the one
+//     misread;
+//   - refuses a line when the chance that the pair it would return is
+//     wrong (two bits of a byte misread, a wrong bit put right, the
+//     framing a bit off) is above one in a hundred.
 //
 // It is pure and allocation-free: a line in, a pair out.
 #pragma once
@@ -27,16 +34,19 @@ enum IntegratingCause {
     INTEGRATING_OK,
     INTEGRATING_NO_RUNIN,   // no clock run-in, or none told clearly from its neighbours
     INTEGRATING_START_BIT,  // the start bit is not above the threshold
-    INTEGRATING_PARITY,     // a byte has even parity
+    INTEGRATING_PARITY,     // a byte has even parity, and no bit is surely the one misread
     INTEGRATING_WEAK,       // parity holds, but the bits are too weak to trust
 };
 
 // What the slicer measured on one line, for the tools to show.
 struct IntegratingResult {
     IntegratingCause cause;
-    // The 16 bits as read (bit 0 first on the line), also when the line is
-    // refused for parity or weakness; 0 when no run-in or no start bit.
+    // The 16 bits (bit 0 first on the line): the pair returned, or as read
+    // when the line is refused for parity or weakness; 0 when no run-in or
+    // no start bit.
     uint16_t raw;
+    // Bits of the pair returned that the parity check put right (0 to 2).
+    int corrected;
     // How sure the slicer is: the smallest distance, in levels, between a
     // bit's integrated level (start bit and 16 data bits) and the
     // threshold.  A clean line gives half its swing; 0 when there is no
@@ -55,6 +65,9 @@ struct IntegratingResult {
     double crest;
     double threshold;
     int cycles;  // run-in cycles that lay whole inside the line and were fitted
+    // The chance, judged against the noise measured on the line, that the
+    // pair decided is not the pair sent (0 on a line too clean to doubt).
+    double doubt;
 };
 
 enum {
