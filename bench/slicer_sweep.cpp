@@ -121,16 +121,20 @@ static void sweep_setting(Tally t[SWEEP_SLICERS], const GenSignal *signal, size_
     }
 }
 
-// The mean level of the 54 samples around the centre of bit b (0 the
-// start bit, 1 to 16 the data bits) of a line with the given offset.
+// The samples the ideal slicer integrates per bit: as many as the
+// integrating slicer does.
+enum { IDEAL_WINDOW = 54 };
+
+// The mean level of the IDEAL_WINDOW samples around the centre of bit b
+// (0 the start bit, 1 to 16 the data bits) of a line with the given offset.
 static double ideal_bit(const uint8_t *l, double offset, int b)
 {
     double centre = CAPTION_START_BIT + CAPTION_BIT / 2 + offset + b * CAPTION_BIT;
-    int from = (int)(centre - 27 + 0.5);
+    int from = (int)(centre - IDEAL_WINDOW / 2.0 + 0.5);
     double sum = 0;
-    for (int i = 0; i < 54; i++)
+    for (int i = 0; i < IDEAL_WINDOW; i++)
         sum += l[from + i];
-    return sum / 54;
+    return sum / IDEAL_WINDOW;
 }
 
 static Tally ideal_setting(const GenSignal *signal, size_t npairs, uint32_t seed, double limit)

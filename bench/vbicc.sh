@@ -26,18 +26,13 @@ gen=("$bin/vbigen" --mode pop-on --noise 4 --xds-program-name "Evening News" --x
 "${gen[@]}" -n "$blocks" -o "$capture" tools/vbigen/sample-captions.txt
 cat "$capture" >/dev/null   # every run starts from the page cache
 
-captext=(env LD_PRELOAD="$PWD/$bin/libdevstandin.so" STANDIN_VBI="$capture" "$bin/captext")
-vbicc=("$bin/vbicc" -f json "$capture")
-for _ in $(seq "$runs"); do
-  for k in cap cc; do
-    if [ $k = cap ]; then cmd=("${captext[@]}"); else cmd=("${vbicc[@]}"); fi
-    /usr/bin/time -a -o "$dir/$k.times" -f '%e %U %S' "${cmd[@]}" >/dev/null 2>&1
-  done
-done
-figures() { awk -v n="$runs" '{ c += $2 + $3; if (NR == 1 || $1 < w) w = $1 } END { printf "%.3f %.4f\n", w, c / n }' "$dir/$1.times"; }
-read -r w_cap c_cap < <(figures cap)
-read -r w_cc c_cc < <(figures cc)
-ratio() { echo "$1 / $2" | bc -l; }
+# vbicc and captext take turns: best wall and mean CPU time of each.
+source bench/turns.sh
+cmd_cap=(env LD_PRELOAD="$PWD/$bin/libdevstandin.so" STANDIN_VBI="$capture" "$bin/captext")
+cmd_cc=("$bin/vbicc" -f json "$capture")
+take_turns "$runs" "$dir" cap cc
+read -r w_cap c_cap < <(figures "$runs" "$dir" cap)
+read -r w_cc c_cc < <(figures "$runs" "$dir" cc)
 printf 'capture: %d blocks, %d bytes\n' "$blocks" "$(stat -c %s "$capture")"
 printf '%-8s wall %7.3f s  cpu %7.3f s\n' captext "$w_cap" "$c_cap" vbicc "$w_cc" "$c_cc"
 printf 'ratio vbicc/captext: wall %.2f  cpu %.2f (aim: 2 or less)\n' \

@@ -26,29 +26,15 @@ cat "$capture" >/dev/null   # every run starts from the page cache
 # The three commands take turns, $runs rounds, so that a busy machine
 # weighs on each alike: for each the best wall time and the mean CPU time
 # (user + system).
-captext=(env LD_PRELOAD="$PWD/$bin/libdevstandin.so" STANDIN_VBI="$capture" "$bin/captext")
-scan=("$bin/vbiscan" "$capture")
-scan_png=("$bin/vbiscan" --png "$dir/pics" "$capture")
-TIMEFORMAT='%3R %3U %3S'
-for _ in $(seq "$runs"); do
-  for k in cap scan png; do
-    case $k in
-      cap) cmd=("${captext[@]}") ;;
-      scan) cmd=("${scan[@]}") ;;
-      png) cmd=("${scan_png[@]}") ;;
-    esac
-    # bash's own timing, to the millisecond: /usr/bin/time rounds to 10 ms,
-    # a quarter of what captext takes here.
-    { time "${cmd[@]}" >/dev/null 2>&1; } 2>>"$dir/$k.times"
-  done
-done
-# best wall, mean cpu of one command's runs
-figures() { awk -v n="$runs" '{ c += $2 + $3; if (NR == 1 || $1 < w) w = $1 } END { printf "%.3f %.4f\n", w, c / n }' "$dir/$1.times"; }
-read -r w_cap c_cap < <(figures cap)
-read -r w_scan c_scan < <(figures scan)
-read -r w_png c_png < <(figures png)
+source bench/turns.sh
+cmd_cap=(env LD_PRELOAD="$PWD/$bin/libdevstandin.so" STANDIN_VBI="$capture" "$bin/captext")
+cmd_scan=("$bin/vbiscan" "$capture")
+cmd_png=("$bin/vbiscan" --png "$dir/pics" "$capture")
+take_turns "$runs" "$dir" cap scan png
+read -r w_cap c_cap < <(figures "$runs" "$dir" cap)
+read -r w_scan c_scan < <(figures "$runs" "$dir" scan)
+read -r w_png c_png < <(figures "$runs" "$dir" png)
 
-ratio() { echo "$1 / $2" | bc -l; }
 printf 'capture: %d blocks, %d bytes\n' "$blocks" "$(stat -c %s "$capture")"
 printf '%-16s wall %7.3f s  cpu %7.3f s\n' captext "$w_cap" "$c_cap" vbiscan "$w_scan" "$c_scan" \
   "vbiscan --png" "$w_png" "$c_png"

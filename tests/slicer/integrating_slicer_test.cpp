@@ -129,11 +129,12 @@ TEST(IntegratingSlicer, StartBitMissing)
     EXPECT_NEAR(r.first_crest, 72.94, 0.5);  // the run-in is still reported
 }
 
-// Sets data bit b of a clean default line to level v over its middle.
-void force_bit(Line &l, int b, int v)
+// Sets data bit b of a default line to level v over its middle, or over
+// the whole bit.
+void force_bit(Line &l, int b, int v, bool whole = false)
 {
     double from = 538.5 + 56.875 * (b + 1);
-    memset(l.full.data() + (int)from + 4, v, 49);
+    memset(l.full.data() + (int)from + (whole ? 0 : 4), v, whole ? 57 : 49);
     l.sync();
 }
 
@@ -150,13 +151,6 @@ TEST(IntegratingSlicer, OneFlippedBitIsAParityErrorWithTheBitsAsRead)
     }
 }
 
-// Sets data bit b of a line to level v over the whole bit.
-void set_bit(Line &l, int b, int v)
-{
-    memset(l.full.data() + (int)(538.5 + 56.875 * (b + 1)), v, 57);
-    l.sync();
-}
-
 TEST(IntegratingSlicer, AByteIsPutRightOnlyWhenOneBitIsSurelyTheMisreadOne)
 {
     // Noise of 30 levels (about 8 on an integrated bit), then bits of the
@@ -168,7 +162,7 @@ TEST(IntegratingSlicer, AByteIsPutRightOnlyWhenOneBitIsSurelyTheMisreadOne)
     int read = 0, corrected = 0;
     for (uint32_t seed = 1; seed <= 20; seed++) {
         Line one(HI, 130, 0, 30, seed);
-        set_bit(one, 2, 100);
+        force_bit(one, 2, 100, true);
         IntegratingResult r;
         CaptionWord got = one.slice(&r);
         EXPECT_TRUE(got == HI || (got == 0 && r.cause == INTEGRATING_PARITY)) << seed;
@@ -182,8 +176,8 @@ TEST(IntegratingSlicer, AByteIsPutRightOnlyWhenOneBitIsSurelyTheMisreadOne)
         // whichever side the threshold puts them, and either could be the
         // misread one.
         Line two(HI, 130, 0, 30, seed);
-        set_bit(two, 2, 97);
-        set_bit(two, 3, 97);
+        force_bit(two, 2, 97, true);
+        force_bit(two, 3, 97, true);
         EXPECT_EQ(two.slice(&r), 0) << seed;
         EXPECT_EQ(r.cause, INTEGRATING_PARITY) << seed;
     }
